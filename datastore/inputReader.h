@@ -1,0 +1,73 @@
+// inputReader.h - bounded, exact reading of whitespace-separated text input,
+// and the memory budget for tables sized from input counts. Shared by the
+// library's file loaders; not installed.
+#ifndef TAVO_DATASTORE_INPUTREADER_H
+#define TAVO_DATASTORE_INPUTREADER_H
+
+#include <cstddef>
+#include <cstdio>
+#include <string>
+
+namespace tavo::detail {
+
+// Reads tokens from a FILE* the way fscanf's "%s", "%d" and "%lf" do (skip
+// white space, take the longest prefix that forms the value, leave the rest
+// unconsumed), with bounds: a word longer than its buffer is consumed and
+// reported, a number's text is limited to kMaxNumberLength characters, and
+// numbers that do not fit their type are reported instead of wrapped.
+class TextScanner {
+ public:
+  enum class Status {
+    ok,          // value read
+    end,         // end of input before the token
+    tooLong,     // word longer than the buffer (consumed; prefix stored)
+    malformed,   // text that is not the expected number (not consumed)
+    outOfRange,  // number that does not fit its type (not consumed)
+  };
+  static constexpr std::size_t kMaxNumberLength = 1024;
+
+  explicit TextScanner(std::FILE* file);  // does not own the file
+  TextScanner(const TextScanner&) = delete;
+  TextScanner& operator=(const TextScanner&) = delete;
+
+  // Next word into buf (capacity `cap`, NUL included).
+  Status readWord(char* buf, std::size_t cap);
+  // Decimal integer with optional sign; a token such as "2.5" or "12ab" is
+  // malformed, while "2;" reads 2 and leaves ";".
+  Status readInt(int& out);
+  Status readLongLong(long long& out);
+  // Real number in decimal notation, converted exactly as strtod does; a
+  // non-finite result (overflow) is out of range, "inf"/"nan" are malformed.
+  Status readDouble(double& out);
+  // The next token (up to 40 characters, "..." when cut), for messages;
+  // empty at end of input. Consumes nothing.
+  std::string peekToken();
+
+ private:
+  bool fill(std::size_t want);  // ensure `want` bytes buffered, false at end
+  void skipSpace();
+  Status scanInteger(long long& out, long long lo, long long hi);
+
+  std::FILE* file_;
+  std::string buf_;
+  std::size_t pos_ = 0;
+  std::size_t len_ = 0;
+  bool eof_ = false;
+};
+
+// Describes a status for a message: "found 'x'" or "found the end of the file".
+std::string describeFound(TextScanner& scanner, TextScanner::Status status);
+
+// printf-style formatting into a std::string, for error messages.
+std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Memory budget for tables whose size comes from input counts. A load asks
+// before it allocates, so that absurd counts end with a clear message rather
+// than an allocation failure or an out-of-memory kill. The default budget is
+// the machine's physical memory; tests and fuzzers may lower it.
+bool tableBytesFit(double bytes);
+void setTableMemoryBudget(double bytes);  // <= 0 restores the default
+
+}  // namespace tavo::detail
+
+#endif  // TAVO_DATASTORE_INPUTREADER_H
