@@ -98,32 +98,32 @@ extern ReverseLookup pp_rev_hash;           // N_species lists of N_rev+1 ints
 // Any format error ends the process through errorOut().
 void initDataStructure_fromFile(const char* path);
 bool data_initialization_success();  // true while a completely loaded data set is present
-void copy_current_new();   // next-step alive flags and counts := current ones
-void swap_current_new();   // exchange current and next-step tables (constant time)
-void deleteDataStructure();         // release every table; a new load may follow
-void initDataStructure_fromSQL();   // reserved; does nothing
-void output_to_SQL();               // reserved; does nothing
+void copy_current_new();             // next-step alive flags and counts := current ones
+void swap_current_new();             // exchange current and next-step tables (constant time)
+void deleteDataStructure();          // release every table; a new load may follow
+void initDataStructure_fromSQL();    // reserved; does nothing
+void output_to_SQL();                // reserved; does nothing
 
 // ---------------------------------------------------------------------------
 // Species and molecules, current step. Species IDs and slot indices are
 // range-checked; a bad one ends the process through errorOut().
 // ---------------------------------------------------------------------------
 
-int numSpecies();                    // N_species
-int speciePopulation(int s);         // slot count (capacity) of species s
-bool alive(int s, int i);            // alive flag of molecule (s, i)
-void setAlive(int s, int i, bool a); // set the flag, keeping the alive count in step
-int alivePopulation(int s);          // alive molecules of species s
-int totalAlivePopulation();          // alive molecules of all species
+int numSpecies();                     // N_species
+int speciePopulation(int s);          // slot count (capacity) of species s
+bool alive(int s, int i);             // alive flag of molecule (s, i)
+void setAlive(int s, int i, bool a);  // set the flag, keeping the alive count in step
+int alivePopulation(int s);           // alive molecules of species s
+int totalAlivePopulation();           // alive molecules of all species
 void position(int s, int i, double* x, double* y, double* z);  // copy out a position
 void setPosition(int s, int i, double x, double y, double z);  // store a position
-double mass(int s);                  // atomic mass
-double size(int s);                  // size in metres
-double diffConst(int s);             // diffusion constant
-void name(int s, char* out);         // copy the name (with NUL) into a 100-char buffer
-int specieRegion(int s);             // region number of species s
-int findFirstDeadIndex(int s);       // lowest dead slot; fatal when none
-int findFirstAliveIndex(int s);      // lowest alive slot; fatal when none
+double mass(int s);                                            // atomic mass
+double size(int s);                                            // size in metres
+double diffConst(int s);                                       // diffusion constant
+void name(int s, char* out);     // copy the name (with NUL) into a 100-char buffer
+int specieRegion(int s);         // region number of species s
+int findFirstDeadIndex(int s);   // lowest dead slot; fatal when none
+int findFirstAliveIndex(int s);  // lowest alive slot; fatal when none
 
 // Next step: the same on the `_new` tables.
 bool alive_new(int s, int i);
@@ -141,31 +141,31 @@ double readViscosity();
 void setViscosity(double v);
 double readPH();
 void setPH(double p);
-int totalStep();                // number of simulation steps
-int readCurrentStep();          // step whose population is in the store
+int totalStep();        // number of simulation steps
+int readCurrentStep();  // step whose population is in the store
 void setCurrentStep(int step);
-double dt();                    // length of one step in seconds
+double dt();  // length of one step in seconds
 
 // ---------------------------------------------------------------------------
 // Reactions
 // ---------------------------------------------------------------------------
 
-int totalRxn();                  // N_fwd + N_rev
-int totalRxn_F();                // N_fwd
-int totalRxn_R();                // N_rev
-int totalrxnID_F();              // filled forward slots
-int totalrxnID_R();              // reverse reaction IDs (N_rev)
-int numRxn_F(int s1, int s2);    // forward slots with reagent s1, partner s2
-int numRxn_R(int s);             // reverse reactions of species s
+int totalRxn();                         // N_fwd + N_rev
+int totalRxn_F();                       // N_fwd
+int totalRxn_R();                       // N_rev
+int totalrxnID_F();                     // filled forward slots
+int totalrxnID_R();                     // reverse reaction IDs (N_rev)
+int numRxn_F(int s1, int s2);           // forward slots with reagent s1, partner s2
+int numRxn_R(int s);                    // reverse reactions of species s
 int rxnID_F(int s1, int s2, int pick);  // pick-th (1-based) forward slot; -1 and a warning if none
 int rxnID_R(int s, int pick);           // pick-th reverse reaction; -1 and a warning if none
-double kf(int id);               // forward rate constant of slot id
-int partnerID_F(int id);         // partner of slot id
-int productID_F(int id);         // product of slot id
-double kr(int id);               // reverse rate constant
-int numProd_R(int id);           // number of products of reverse reaction id
+double kf(int id);                      // forward rate constant of slot id
+int partnerID_F(int id);                // partner of slot id
+int productID_F(int id);                // product of slot id
+double kr(int id);                      // reverse rate constant
+int numProd_R(int id);                  // number of products of reverse reaction id
 void productID_R(int id, int* out, int n);  // copy the n products (n must equal numProd_R)
-double V0(int s1, int s2);       // collision matrix entry
+double V0(int s1, int s2);                  // collision matrix entry
 
 // ---------------------------------------------------------------------------
 // Distances (no range checks; callers pass valid molecules)

@@ -177,8 +177,7 @@ int totalAlivePopulation() {
 
 void position(int s, int i, double* x, double* y, double* z) {
   if (!validMolecule(s, i))
-    errorOut(
-        "calling position(speciesID,index,*x,*y,*z) with speciesID or index out of range!");
+    errorOut("calling position(speciesID,index,*x,*y,*z) with speciesID or index out of range!");
   const tavo::detail::Position& p = g_store.mol_pos[at(s)][at(i)];
   *x = p[0];
   *y = p[1];
@@ -292,8 +291,9 @@ int numRxn_R(int s) {
 int rxnID_F(int s1, int s2, int pick) {
   int n = numRxn_F(s1, s2);
   if (n == 0) {
-    std::printf("\nWarning: (fwdReactionID) trying to get ID for no reaction, specie1:%d, specie2:%d",
-                s1, s2);
+    std::printf(
+        "\nWarning: (fwdReactionID) trying to get ID for no reaction, specie1:%d, specie2:%d", s1,
+        s2);
     return -1;
   }
   if (pick > n || pick < 1) errorOut("(fwdReactionID) pick>total#ofRxn or pick<1");
@@ -349,8 +349,7 @@ void productID_R(int id, int* out, int n) {
 
 double V0(int s1, int s2) {
   if (!validSpecies(s1) || !validSpecies(s2))
-    errorOut(
-        "calling V0(speciesID1, speciesID2) with speciesID1 or speciesID2 out of range!");
+    errorOut("calling V0(speciesID1, speciesID2) with speciesID1 or speciesID2 out of range!");
   return g_store.V0_v[at(s1)][at(s2)];
 }
 

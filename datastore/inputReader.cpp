@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 

@@ -96,9 +96,9 @@ class SetupReader {
 };
 
 [[noreturn]] void outOfMemory(const char* what, double bytes) {
-  errorOut(formatText("(initDataStructure_fromFile) cannot allocate %s: %.3g bytes needed",
-                      what, bytes)
-               .c_str());
+  errorOut(
+      formatText("(initDataStructure_fromFile) cannot allocate %s: %.3g bytes needed", what, bytes)
+          .c_str());
 }
 
 void requireMemory(const char* what, double bytes) {
@@ -155,8 +155,7 @@ void readSpecies(SetupReader& in, tavo::detail::Store& g) {
     const char* kind = "an integer";
     if (st == Status::ok) st = in.tryReal(m), failed = "the mass", kind = "a number";
     if (st == Status::ok) st = in.tryReal(sz), failed = "the size", kind = "a number";
-    if (st == Status::ok)
-      st = in.tryReal(d), failed = "the diffusion constant", kind = "a number";
+    if (st == Status::ok) st = in.tryReal(d), failed = "the diffusion constant", kind = "a number";
     if (st == Status::ok) st = in.tryInt(total), failed = "the slot count", kind = "an integer";
     if (st == Status::ok)
       st = in.tryInt(aliveCount), failed = "the alive count", kind = "an integer";

@@ -35,9 +35,9 @@ struct Store {
   bool data_init_success = false;
 
   // Per-species tables.
-  std::vector<int> mol_total;            // slot capacity
-  std::vector<int> mol_totalAlive;       // alive count, current step
-  std::vector<int> mol_totalAlive_new;   // alive count, next step
+  std::vector<int> mol_total;           // slot capacity
+  std::vector<int> mol_totalAlive;      // alive count, current step
+  std::vector<int> mol_totalAlive_new;  // alive count, next step
   std::vector<double> mol_mass;
   std::vector<double> mol_size;
   std::vector<double> mol_diffConst;

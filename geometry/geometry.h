@@ -25,8 +25,8 @@ constexpr int maxNparam = 9;  // the largest entry of NparamType
 // Region table
 // ---------------------------------------------------------------------------
 
-void initGeometry_fromFile(const char* path);  // load the region file (once per process)
-bool geo_initialization_success();             // true once a region file is loaded
+void initGeometry_fromFile(const char* path);    // load the region file (once per process)
+bool geo_initialization_success();               // true once a region file is loaded
 void snapshotGeometry_toFile(const char* name);  // dump the table to standard output
 
 // ---------------------------------------------------------------------------

@@ -15,14 +15,14 @@
 // generator value (0..32767).
 // ---------------------------------------------------------------------------
 
-void initRand();                          // seed from the calendar time in seconds
+void initRand();                            // seed from the calendar time in seconds
 void initRand_fromSeed(unsigned int seed);  // seed with a chosen value (reproducible runs)
 double random_number(double a, double b);   // uniform real between a and b, both reachable
 int random_integer(int a, int b);           // integer in [a, b], b >= a
 double random_radius_3Dhomogeneous(double r1, double r2);  // radius uniform in volume
 double random_radius_2Dhomogeneous(double r1, double r2);  // radius uniform in area
-double random_angle_phi();    // polar angle in [0, pi], cosine uniform
-double random_angle_theta();  // azimuth in [0, 2 pi]
+double random_angle_phi();                                 // polar angle in [0, pi], cosine uniform
+double random_angle_theta();                               // azimuth in [0, 2 pi]
 
 // ---------------------------------------------------------------------------
 // Shape samplers: a uniform point written through x, y, z. Three draws per
@@ -33,8 +33,8 @@ void randBox_BBB(double x1, double y1, double z1, double x2, double y2, double z
                  double* y, double* z);  // box by two opposite corners
 void randBox_CW(double cx, double cy, double cz, double wx, double wy, double wz, double* x,
                 double* y, double* z);  // box by centre and full widths
-void randBoxShell_CWW(double cx, double cy, double cz, double wx, double wy, double wz,
-                      double vx, double vy, double vz, double* x, double* y,
+void randBoxShell_CWW(double cx, double cy, double cz, double wx, double wy, double wz, double vx,
+                      double vy, double vz, double* x, double* y,
                       double* z);  // outer box w minus inner box v
 void randSphere(double cx, double cy, double cz, double R, double* x, double* y, double* z);
 void randSphereShell(double cx, double cy, double cz, double r1, double r2, double* x, double* y,
@@ -49,21 +49,21 @@ void randCylinderShell(double cx, double cy, double cz, double r1, double r2, do
 // reactions of one species (RO).
 // ---------------------------------------------------------------------------
 
-void randomize_MO();                              // build the molecule order
-int length_MO();                                  // entries of the molecule order
-void read_MO(int index, int* species, int* ID);   // entry index: species and slot
-void delete_MO();                                 // release the molecule order
-void randomize_RO(int specie);                    // build the reaction order of a species
-int length_RO();                                  // entries of the reaction order
-void read_RO(int index, bool* fwd, int* ID);      // entry index: direction and reaction ID
-void delete_RO();                                 // release the reaction order
+void randomize_MO();                             // build the molecule order
+int length_MO();                                 // entries of the molecule order
+void read_MO(int index, int* species, int* ID);  // entry index: species and slot
+void delete_MO();                                // release the molecule order
+void randomize_RO(int specie);                   // build the reaction order of a species
+int length_RO();                                 // entries of the reaction order
+void read_RO(int index, bool* fwd, int* ID);     // entry index: direction and reaction ID
+void delete_RO();                                // release the reaction order
 
 // ---------------------------------------------------------------------------
 // Inverse 3-D Gaussian table
 // ---------------------------------------------------------------------------
 
-bool init_inverse_3DGaussian();          // load inverse3DGaussian.function; returns true
-double inverse_3DGaussian(double x);     // table entry for probability x in [0, 1]
+bool init_inverse_3DGaussian();       // load inverse3DGaussian.function; returns true
+double inverse_3DGaussian(double x);  // table entry for probability x in [0, 1]
 double random_radius_3Dgaussian(double a, double b);  // sqrt(4ab) times a table draw
 
 #endif  // TAVO_SAMPLING_RANDOMNUMBER_H
