@@ -22,6 +22,7 @@ State g_state;
 // playback allocates nothing once the largest species has been seen.
 struct DrawScratch {
   std::vector<float> vertices;
+  std::vector<float> colours;
 };
 DrawScratch g_scratch;
 
@@ -206,10 +207,15 @@ void drawMolecules_immediate() {
 
 void drawMolecules_batched() {
   // Same points, colours and order as drawMolecules_immediate: one species'
-  // live molecules in slot order, one colour, no depth test.
+  // live molecules in slot order, no depth test. The colour goes with every
+  // vertex, as it does in the begin/end pairs; a constant colour for the
+  // whole array is rounded differently by some rasterisers (0.5 of orange
+  // becomes 127 or 128).
   std::vector<float>& v = tavo::viewer::g_scratch.vertices;
+  std::vector<float>& colours = tavo::viewer::g_scratch.colours;
   double tmpx = 0, tmpy = 0, tmpz = 0;
   glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_COLOR_ARRAY);
   for (int s = 0; s < numSpecies(); ++s) {
     v.clear();
     const int slots = speciePopulation(s);
@@ -222,10 +228,19 @@ void drawMolecules_batched() {
     }
     if (v.empty()) continue;
     const tavo::viewer::Colour c = tavo::viewer::speciesColour(s, numSpecies());
-    glColor3f(c.red, c.green, c.blue);
+    colours.clear();
+    for (std::size_t k = 0; k < v.size(); k += 3) {
+      colours.push_back(c.red);
+      colours.push_back(c.green);
+      colours.push_back(c.blue);
+    }
     glVertexPointer(3, GL_FLOAT, 0, v.data());
+    glColorPointer(3, GL_FLOAT, 0, colours.data());
     glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(v.size() / 3));
+    // Leave the current colour as the begin/end drawing leaves it.
+    glColor3f(c.red, c.green, c.blue);
   }
+  glDisableClientState(GL_COLOR_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
