@@ -450,7 +450,7 @@ void readMovie_fromFile(const char* path, long long* position) {
   int step = 0;
   Scan st = in.readInt(step);
   if (st != Scan::ok)
-    errorOut(formatText("movie format incorrect: the step number is not an int (found %s)",
+    errorOut(formatText("movie format incorrect: the step number is not an integer (found %s)",
                         in.peek().c_str())
                  .c_str());
 
