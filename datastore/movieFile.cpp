@@ -152,6 +152,7 @@ class TokenReader {
     char* q = p_;
     bool negative = false;
     if (*q == '+' || *q == '-') negative = *q++ == '-';
+    if (readWriterForm(q, negative, out)) return Scan::ok;
     // Plain decimal form: digits, point, digits, exponent. Up to 19 digits
     // fit the mantissa without loss.
     std::uint64_t mantissa = 0;
@@ -221,6 +222,33 @@ class TokenReader {
 
  private:
   bool endsToken(const char* q) const { return q < end_ ? isSpace(*q) : eof_; }
+
+  // The writer's own form "d.ddddddE+dd" (sign already taken, two exponent
+  // digits, white space after it), read at fixed offsets. Seven digits and
+  // a power of ten up to 1e22 are exact doubles, so the one division or
+  // multiplication rounds exactly as strtod does.
+  bool readWriterForm(char* s, bool negative, double& out) {
+    if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return false;
+    if (s[9] != '-' && s[9] != '+') return false;
+    static constexpr int kDigitAt[9] = {0, 2, 3, 4, 5, 6, 7, 10, 11};
+    unsigned d[9];
+    bool digits = true;
+    for (int i = 0; i < 9; ++i) {
+      d[i] = static_cast<unsigned char>(s[kDigitAt[i]]) - unsigned{'0'};
+      digits &= d[i] < 10;
+    }
+    if (!digits) return false;
+    unsigned mantissa = d[0];
+    for (int i = 1; i < 7; ++i) mantissa = mantissa * 10 + d[i];
+    int exponent = static_cast<int>(d[7] * 10 + d[8]);
+    int scale = (s[9] == '-' ? -exponent : exponent) - 6;
+    if (scale < -22 || scale > 22) return false;
+    double v = static_cast<double>(mantissa);
+    v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
+    out = negative ? -v : v;
+    p_ = s + 12;
+    return true;
+  }
 
   // Any form strtod accepts (signs, inf, nan, hexadecimal), taken only when
   // it covers the whole token.
@@ -422,7 +450,7 @@ void readMovie_fromFile(const char* path, long long* position) {
   int step = 0;
   Scan st = in.readInt(step);
   if (st != Scan::ok)
-    errorOut(formatText("movie format incorrect: the step number is not an int (found %s)",
+    errorOut(formatText("movie format incorrect: the step number is not an integer (found %s)",
                         in.peek().c_str())
                  .c_str());
 

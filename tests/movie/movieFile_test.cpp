@@ -304,7 +304,7 @@ TEST(MovieReader, FrameStructureChecks) {
             "movie format incorrect!");
   EXPECT_EQ(fatalMessage([&] { readText(""); }), "movie format incorrect!");
   EXPECT_EQ(fatalMessage([&] { readText("step two\n"); }),
-            "movie format incorrect: the step number is not an int (found 'two')");
+            "movie format incorrect: the step number is not an integer (found 'two')");
   EXPECT_EQ(fatalMessage([] {
               long long p = 0;
               readMovie_fromFile("missing.Tavomovie", &p);
