@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Opens the Tavomovie viewer on the shipped example. Installs the Debian
+# Opens the Tavomovie viewer on the shipped demo (the example simulator's run
+# of examples/demo.Tavosetup; scripts/make_demo.sh rebuilds it). Installs the Debian
 # packages it needs when they are missing, builds (Release, in build/) and
 # starts the viewer. Where there is no usable display it runs the viewer in a
 # virtual X server for a few seconds instead, saves a PNG screenshot, prints
 # its path and ends the viewer.
-# Usage: scripts/view.sh [SETUP MOVIE]   (default: the example in examples/)
+# Usage: scripts/view.sh [SETUP MOVIE]   (default: the demo in examples/)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -35,10 +36,10 @@ if (($# == 2)); then
   setup=$(realpath "$1")
   movie=$(realpath "$2")
 else
-  setup="$root/examples/example.Tavosetup"
-  movie="$root/build/example.Tavomovie"
-  if [[ ! -s "$movie" || "$root/examples/example.Tavomovie.gz" -nt "$movie" ]]; then
-    gzip -dc "$root/examples/example.Tavomovie.gz" >"$movie"
+  setup="$root/examples/demo.Tavosetup"
+  movie="$root/build/demo.Tavomovie"
+  if [[ ! -s "$movie" || "$root/examples/demo.Tavomovie.gz" -nt "$movie" ]]; then
+    gzip -dc "$root/examples/demo.Tavomovie.gz" >"$movie"
   fi
 fi
 # The viewer writes errors.txt into its working directory.

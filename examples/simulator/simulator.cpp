@@ -9,6 +9,8 @@
 #include <limits>
 #include <string>
 
+#include <unistd.h>
+
 #include "datastore/dataFetcher.h"
 #include "geometry/geometry.h"
 #include "sampling/randomNumber.h"
@@ -370,10 +372,12 @@ void step(Simulation& sim) {
 
 namespace {
 
-// A bar on standard error, redrawn when its percentage changes.
+// A bar on standard error, redrawn when its percentage changes; drawn only
+// on a terminal, so that logs do not fill with carriage returns.
 class ProgressBar {
  public:
-  ProgressBar(bool enabled, int total) : enabled_(enabled && total > 0), total_(total) {}
+  ProgressBar(bool enabled, int total)
+      : enabled_(enabled && total > 0 && isatty(fileno(stderr))), total_(total) {}
   void update(int done) {
     if (!enabled_) return;
     const int percent = static_cast<int>(100LL * done / total_);
