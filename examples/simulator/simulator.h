@@ -64,14 +64,17 @@ class CellList {
  public:
   // Sorts `molecules` (all with species IDs in [0, numSpecies)) into cells of
   // edge `minCellSize` or more over their bounding box. The edge grows when
-  // the box would need more than about two cells per molecule.
+  // the box would need more than about 16 buckets (cell and species present)
+  // per molecule.
   void build(const std::vector<Molecule>& molecules, double minCellSize, int numSpecies);
 
   // Calls fn(const Molecule&) for every molecule of `species` in the cells
   // around (x, y, z): a superset of those closer than the cell edge.
   template <typename Fn>
   void forEachNear(double x, double y, double z, int species, Fn&& fn) const {
-    if (entries_.empty()) return;
+    if (entries_.empty() || species < 0 || species >= static_cast<int>(slotOf_.size())) return;
+    const int column = slotOf_[species];
+    if (column < 0) return;
     const int c[3] = {cellCoord(x, 0), cellCoord(y, 1), cellCoord(z, 2)};
     for (int iz = c[2] - 1; iz <= c[2] + 1; ++iz) {
       if (iz < 0 || iz >= n_[2]) continue;
@@ -79,7 +82,7 @@ class CellList {
         if (iy < 0 || iy >= n_[1]) continue;
         for (int ix = c[0] - 1; ix <= c[0] + 1; ++ix) {
           if (ix < 0 || ix >= n_[0]) continue;
-          const std::size_t key = bucket(ix, iy, iz, species);
+          const std::size_t key = bucket(ix, iy, iz, column);
           for (std::uint32_t k = start_[key]; k < start_[key + 1]; ++k) fn(entries_[k]);
         }
       }
@@ -91,14 +94,15 @@ class CellList {
 
  private:
   int cellCoord(double v, int axis) const;
-  std::size_t bucket(int ix, int iy, int iz, int species) const {
-    return ((static_cast<std::size_t>(iz) * n_[1] + iy) * n_[0] + ix) * species_ + species;
+  std::size_t bucket(int ix, int iy, int iz, int column) const {
+    return ((static_cast<std::size_t>(iz) * n_[1] + iy) * n_[0] + ix) * species_ + column;
   }
 
   double lo_[3] = {0, 0, 0};          // lower corner of the bounding box
   double h_ = 0;                      // cell edge
   int n_[3] = {0, 0, 0};              // cells along x, y, z
-  int species_ = 0;                   // species per cell
+  int species_ = 0;                   // species present: buckets per cell
+  std::vector<int> slotOf_;           // species ID -> its bucket column, -1 if absent
   std::vector<std::uint32_t> start_;  // bucket k holds entries start_[k] .. start_[k+1]-1
   std::vector<Molecule> entries_;     // molecules sorted by bucket
   std::vector<std::uint32_t> keys_;   // scratch: bucket of each input molecule
