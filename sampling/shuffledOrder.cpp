@@ -6,8 +6,8 @@
 // entries: starting from position 0, each output entry draws d in [0, n-1],
 // jumps d entries ahead of the entry taken last (wrapping), and takes the
 // first entry not yet taken from there on (again wrapping). Exactly n draws
-// are made. The order is not a uniform permutation, and that is intended:
-// a given seed must give the same order as it always has.
+// are made. The order is not a uniform permutation; it is kept as it is so
+// that a given seed always gives the same order.
 //
 // The probe "first entry not yet taken from p on" is answered by a bitmap of
 // the free entries with one summary level per 64x, so building an order of
