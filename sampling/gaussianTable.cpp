@@ -1,0 +1,134 @@
+// gaussianTable.cpp - Gaussian radii by inverse-transform sampling from a
+// table: entry i of the table is the radius, in units of sqrt(4ab), below
+// which a 3-D isotropic Gaussian displacement falls with probability i/10000.
+//
+// The table's 10001 values come from the data file "inverse3DGaussian.function"
+// (whitespace-separated reals; tools/makeGaussianTable writes it, and the
+// package installs it to <prefix>/share/tavo). The file is looked up
+//   1. in the working directory, as ever;
+//   2. where it is absent there, in the installed copy
+//      TAVO_INSTALL_DATADIR/inverse3DGaussian.function;
+//   3. then in the source tree's data/ folder (TAVO_SOURCE_DATADIR, defined
+//      by tools/CMakeLists.txt), so that programs run from the build tree work
+//      before anything is installed.
+// A copy in the working directory therefore always wins, and a simulator
+// built on the installed package works from any folder.
+//
+// This module reports its failures on standard output only: they never
+// reach errors.txt, and they end the process with status 1.
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "datastore/dataFetcher.h"
+#include "datastore/inputReader.h"
+#include "sampling/randomNumber.h"
+
+namespace tavo::detail {
+// Test seam: with `enabled` false only the working directory is searched, so
+// that a missing file can be tested on a machine that has the shipped copy.
+void setGaussianTableFallbacks(bool enabled);
+}  // namespace tavo::detail
+
+namespace {
+
+constexpr int kEntries = 10001;  // probabilities 0, 1/10000, ..., 1
+constexpr const char* kFileName = "inverse3DGaussian.function";
+
+struct GaussianTable {
+  std::array<double, kEntries> inverse_3DGaussian_table{};  // entry i: value at probability i/10000
+  bool inverse_3DGaussian_table_initialized = false;        // true once a whole table is loaded
+  bool fallbacks = true;  // search the installed and source copies too
+};
+GaussianTable g_table;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens the data file from the first place that has it; `path` names it.
+File openDataFile(std::string& path) {
+  std::vector<std::string> candidates{kFileName};
+  if (g_table.fallbacks) {
+#ifdef TAVO_INSTALL_DATADIR
+    candidates.push_back(std::string(TAVO_INSTALL_DATADIR) + "/" + kFileName);
+#endif
+#ifdef TAVO_SOURCE_DATADIR
+    candidates.push_back(std::string(TAVO_SOURCE_DATADIR) + "/" + kFileName);
+#endif
+  }
+  for (const std::string& candidate : candidates) {
+    File file(std::fopen(candidate.c_str(), "r"));
+    if (file) {
+      path = candidate;
+      return file;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void tavo::detail::setGaussianTableFallbacks(bool enabled) { g_table.fallbacks = enabled; }
+
+bool init_inverse_3DGaussian() {
+  std::string path;
+  File file = openDataFile(path);
+  if (!file) errorOut_noLog("\nERROR: inverse3DGaussian.function not found... program exit\n");
+  std::printf("\nInitializing numerical function:\n\tLoading inverse3DGaussian.function...");
+
+  // Read into a scratch table and publish it only when all 10001 numbers
+  // are there: a short or damaged file must not leave stale or zero entries
+  // that would draw wrong radii. Text after the last number is not read.
+  std::array<double, kEntries> values{};
+  tavo::detail::TextScanner scanner(file.get());
+  for (int i = 0; i < kEntries; ++i) {
+    auto status = scanner.readDouble(values[static_cast<std::size_t>(i)]);
+    if (status != tavo::detail::TextScanner::Status::ok) {
+      std::string found = tavo::detail::describeFound(scanner, status);
+      file.reset();
+      errorOut_noLog(tavo::detail::formatText(
+                         "\nERROR: %s file format incorrect: number %d of %d expected, %s... "
+                         "program exit\n",
+                         path.c_str(), i + 1, kEntries, found.c_str())
+                         .c_str());
+    }
+  }
+  file.reset();
+
+  g_table.inverse_3DGaussian_table = values;
+  g_table.inverse_3DGaussian_table_initialized = true;
+  std::printf("DONE\n");
+  return true;
+}
+
+double inverse_3DGaussian(double x) {
+  if (!g_table.inverse_3DGaussian_table_initialized)
+    errorOut_noLog("\nERROR: inverse_3DGaussian not initialized!\n");
+  // No interpolation: the probability is truncated to its table entry, and
+  // 1 itself takes entry 10000. NaN fails both tests.
+  if (x <= 1 && x >= 0)
+    return g_table.inverse_3DGaussian_table[static_cast<std::size_t>(x * 10000.0)];
+  errorOut_noLog(
+      tavo::detail::formatText(
+          "\nERROR: passing variable %lf >= 1 or < 0 to inverse_3DGaussian function\n", x)
+          .c_str());
+}
+
+double random_radius_3Dgaussian(double a, double b) {
+  double scale2 = (a * 4.0) * b;
+  // The scale is sqrt(4ab); a negative or undefined product has no root and
+  // would return NaN radii.
+  if (!(scale2 >= 0.0))
+    errorOut(tavo::detail::formatText("(random_radius_3Dgaussian) 4*a*b = %g is negative or not a "
+                                      "number, no Gaussian radius can be drawn!",
+                                      scale2)
+                 .c_str());
+  double s = std::sqrt(scale2);
+  double u = random_number(0, 1);
+  return inverse_3DGaussian(u) * s;
+}
