@@ -20,11 +20,8 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/inputReader.h"
+#include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
-
-namespace tavo::detail {
-void setGaussianTableFallbacks(bool enabled);
-}  // namespace tavo::detail
 
 namespace {
 

@@ -12,13 +12,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
 #include "scriptedDraws.h"
 #include "testSupport.h"
-
-namespace tavo::detail {
-void setGaussianTableFallbacks(bool enabled);  // defined with the table
-}  // namespace tavo::detail
 
 namespace {
 
