@@ -70,17 +70,6 @@ TEST(Primitives, AnglesReachTheirEnds) {
   EXPECT_DOUBLE_EQ(random_angle_theta(), 2 * kPi);
 }
 
-TEST(Primitives, RadiiFollowVolumeAndArea) {
-  DrawScript s{0, kTop, 8191};
-  EXPECT_EQ(random_radius_3Dhomogeneous(0, 2), 0.0);
-  EXPECT_NEAR(random_radius_3Dhomogeneous(0, 2), 2.0, 1e-14);
-  // A quarter of the volume lies within radius 2 * 4^(-1/3).
-  EXPECT_NEAR(random_radius_3Dhomogeneous(0, 2), 2 * std::cbrt(8191.0 / kTop), 1e-12);
-  EXPECT_NEAR(random_radius_2Dhomogeneous(1, 3), 1.0, 1e-14);
-  EXPECT_NEAR(random_radius_2Dhomogeneous(1, 3), 3.0, 1e-14);
-  EXPECT_NEAR(random_radius_2Dhomogeneous(1, 3), std::sqrt(1 + 8 * 8191.0 / kTop), 1e-12);
-}
-
 // Swapping the radii mirrors the draw, so both orders give the same radii.
 TEST(Primitives, SwappedRadiiGiveTheSameDistribution) {
   for (int k : {0, 1, 777, 16383, 30000, kTop}) {
