@@ -25,7 +25,10 @@ constexpr int maxNparam = 9;  // the largest entry of NparamType
 // Region table
 // ---------------------------------------------------------------------------
 
-void initGeometry_fromFile(const char* path);    // load the region file (once per process)
+// Loads the region file (once per process). Every format error, a box shell
+// whose first box exceeds its second on no axis, and a second load end the
+// process through errorOut; a failed load leaves the table unloaded.
+void initGeometry_fromFile(const char* path);
 bool geo_initialization_success();               // true once a region file is loaded
 void snapshotGeometry_toFile(const char* name);  // dump the table to standard output
 
@@ -45,13 +48,17 @@ bool inCylinder(double cx, double cy, double cz, double R, double L, double x, d
                 double z);  // axis parallel to x, full length L
 bool inCylinderShell(double cx, double cy, double cz, double r1, double r2, double L, double x,
                      double y, double z);
-bool inRegion(double x, double y, double z, int regionID);  // is the point in region regionID
+// Is the point in region regionID. Before a load, or with a regionID outside
+// [0, number of regions), ends the process through errorOut.
+bool inRegion(double x, double y, double z, int regionID);
 
 // ---------------------------------------------------------------------------
 // Placement
 // ---------------------------------------------------------------------------
 
-// Writes a uniformly random point of region regionID through px, py, pz.
+// Writes a uniformly random point of region regionID through px, py, pz,
+// drawn by the sampler of the region's type. Before a load, or with a
+// regionID outside the table, ends the process through errorOut.
 void createToRegion(int regionID, double* px, double* py, double* pz);
 
 #endif  // TAVO_GEOMETRY_GEOMETRY_H

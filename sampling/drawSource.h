@@ -1,5 +1,6 @@
-// drawSource.h - the generator behind every random draw, and a seam through
-// which tests replace it with scripted values. Not installed.
+// drawSource.h - the generator behind every random draw, and the sampling
+// module's test seams (scripted draws, the Gaussian table's search path).
+// Not installed.
 #ifndef TAVO_SAMPLING_DRAWSOURCE_H
 #define TAVO_SAMPLING_DRAWSOURCE_H
 
@@ -17,6 +18,11 @@ DrawSource setDrawSource(DrawSource source);
 
 // Number of generator values consumed since the process started.
 unsigned long long drawCount();
+
+// With `enabled` false the Gaussian table is looked up in the working
+// directory only (not in the installed or source-tree copies), so that a
+// missing file can be tested on a machine that has the shipped copy.
+void setGaussianTableFallbacks(bool enabled);
 
 }  // namespace tavo::detail
 

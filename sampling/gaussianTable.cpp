@@ -25,13 +25,8 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/inputReader.h"
+#include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
-
-namespace tavo::detail {
-// Test seam: with `enabled` false only the working directory is searched, so
-// that a missing file can be tested on a machine that has the shipped copy.
-void setGaussianTableFallbacks(bool enabled);
-}  // namespace tavo::detail
 
 namespace {
 

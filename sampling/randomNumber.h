@@ -19,14 +19,16 @@ void initRand();                            // seed from the calendar time in se
 void initRand_fromSeed(unsigned int seed);  // seed with a chosen value (reproducible runs)
 double random_number(double a, double b);   // uniform real between a and b, both reachable
 int random_integer(int a, int b);           // integer in [a, b], b >= a
-double random_radius_3Dhomogeneous(double r1, double r2);  // radius uniform in volume
-double random_radius_2Dhomogeneous(double r1, double r2);  // radius uniform in area
+double random_radius_3Dhomogeneous(double r1, double r2);  // radius uniform in volume, radii >= 0
+double random_radius_2Dhomogeneous(double r1, double r2);  // radius uniform in area, radii >= 0
 double random_angle_phi();                                 // polar angle in [0, pi], cosine uniform
 double random_angle_theta();                               // azimuth in [0, 2 pi]
 
 // ---------------------------------------------------------------------------
 // Shape samplers: a uniform point written through x, y, z. Three draws per
-// point; the box shell draws three per try until a point passes.
+// point; the box shell draws three per try until a point passes, and ends
+// through errorOut when no point the draws can reach would ever pass. A
+// negative (or NaN) radius ends through errorOut, as in the radius draws.
 // ---------------------------------------------------------------------------
 
 void randBox_BBB(double x1, double y1, double z1, double x2, double y2, double z2, double* x,
@@ -62,8 +64,12 @@ void delete_RO();                                // release the reaction order
 // Inverse 3-D Gaussian table
 // ---------------------------------------------------------------------------
 
-bool init_inverse_3DGaussian();       // load inverse3DGaussian.function; returns true
-double inverse_3DGaussian(double x);  // table entry for probability x in [0, 1]
+// Loads inverse3DGaussian.function (10001 numbers) from the working
+// directory, else from the installed copy (share/tavo), else from the source
+// tree's data/ folder; returns true. A missing, short or malformed file ends
+// the process (reported on standard output only).
+bool init_inverse_3DGaussian();
+double inverse_3DGaussian(double x);                  // table entry for probability x in [0, 1]
 double random_radius_3Dgaussian(double a, double b);  // sqrt(4ab) times a table draw
 
 #endif  // TAVO_SAMPLING_RANDOMNUMBER_H

@@ -6,8 +6,8 @@
 // entries: starting from position 0, each output entry draws d in [0, n-1],
 // jumps d entries ahead of the entry taken last (wrapping), and takes the
 // first entry not yet taken from there on (again wrapping). Exactly n draws
-// are made. The order is not a uniform permutation, and that is intended:
-// a given seed must give the same order as it always has.
+// are made. The order is not a uniform permutation; it is kept as it is so
+// that a given seed always gives the same order.
 //
 // The probe "first entry not yet taken from p on" is answered by a bitmap of
 // the free entries with one summary level per 64x, so building an order of
@@ -100,11 +100,11 @@ class FreeEntries {
   std::vector<std::vector<std::uint64_t>> levels_;  // [0] = entries, then summaries
 };
 
-// The jump-and-probe shuffle of n list entries: calls put(t, i) for output
-// index t = 0..n-1 with the list index i taken there. Makes exactly n draws.
-template <typename Put>
-void shuffle(std::size_t n, Put put) {
-  if (n == 0) return;
+// The jump-and-probe shuffle of n list entries: pick[t] is the list index
+// taken at output index t. Makes exactly n draws.
+std::vector<std::uint32_t> shufflePicks(std::size_t n) {
+  std::vector<std::uint32_t> pick(n);
+  if (n == 0) return pick;
   FreeEntries free(n);
   std::size_t p = 0;
   for (std::size_t t = 0; t < n; ++t) {
@@ -118,9 +118,25 @@ void shuffle(std::size_t n, Put put) {
     std::size_t q = free.next(p);
     if (q == FreeEntries::npos) q = free.next(0);  // wrap to the first entry
     free.take(q);
-    put(t, q);
+    pick[t] = static_cast<std::uint32_t>(q);
     p = q;  // the next jump starts from the entry just taken
   }
+  return pick;
+}
+
+// The list in shuffled order. The picks are gathered in a separate pass that
+// prefetches ahead: on a large list nearly every pick misses the cache, and
+// this way many misses are in flight at once.
+template <typename Entry>
+std::vector<Entry> shuffled(const std::vector<Entry>& list) {
+  const std::vector<std::uint32_t> pick = shufflePicks(list.size());
+  std::vector<Entry> order(list.size());
+  constexpr std::size_t kAhead = 16;
+  for (std::size_t t = 0; t < pick.size(); ++t) {
+    if (t + kAhead < pick.size()) __builtin_prefetch(&list[pick[t + kAhead]]);
+    order[t] = list[pick[t]];
+  }
+  return order;
 }
 
 }  // namespace
@@ -149,9 +165,7 @@ void randomize_MO() {
   if (n < 0 || live.size() != static_cast<std::size_t>(n))
     errorOut("(randomize_MO) counter!=sam_length");
 
-  std::vector<MoleculeEntry> order(live.size());
-  shuffle(live.size(), [&](std::size_t t, std::size_t i) { order[t] = live[i]; });
-
+  std::vector<MoleculeEntry> order = shuffled(live);
   g_orders.sam = std::move(order);
   g_orders.sam_init = true;
 }
@@ -196,9 +210,7 @@ void randomize_RO(int specie) {
   for (int pick = 1; pick <= reverse; ++pick) list.push_back({false, rxnID_R(specie, pick)});
   if (static_cast<long long>(list.size()) != length) errorOut("(randomize_RO) counter!=sar_length");
 
-  std::vector<ReactionEntry> order(list.size());
-  shuffle(list.size(), [&](std::size_t t, std::size_t i) { order[t] = list[i]; });
-
+  std::vector<ReactionEntry> order = shuffled(list);
   g_orders.sar = std::move(order);
   g_orders.sar_init = true;
 }

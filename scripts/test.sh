@@ -54,7 +54,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
       -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"
 fuzz_seconds=${TAVO_FUZZ_SECONDS:-30}
-for fuzzer in build-fuzz/fuzz/*_fuzzer; do
+for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
   name=$(basename "$fuzzer")
   corpus="$root/build-fuzz/corpus/$name"
   mkdir -p "$corpus"

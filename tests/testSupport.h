@@ -4,8 +4,11 @@
 #define TAVO_TESTS_TESTSUPPORT_H
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -14,6 +17,39 @@
 #include "datastore/dataFetcher.h"
 
 namespace tavo::test {
+
+// Every test case runs in a folder of its own below the program's working
+// folder, so that cases run in parallel never share errors.txt or the files
+// they write.
+class PerTestFolder : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo& info) override {
+    if (base_.empty()) {
+      char* cwd = getcwd(nullptr, 0);
+      base_ = cwd ? cwd : ".";
+      std::free(cwd);
+    }
+    std::string leaf = std::string(info.test_suite_name()) + "." + info.name();
+    for (char& c : leaf)
+      if (c == '/') c = '_';  // parameterised names hold slashes
+    std::string dir = base_ + "/" + leaf;
+    mkdir(dir.c_str(), 0755);
+    if (chdir(dir.c_str()) != 0) std::perror(dir.c_str());
+  }
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    if (chdir(base_.c_str()) != 0) std::perror(base_.c_str());
+  }
+
+ private:
+  std::string base_;
+};
+
+inline bool installPerTestFolder() {
+  // The listener list takes ownership of the listener.
+  ::testing::UnitTest::GetInstance()->listeners().Append(new PerTestFolder);
+  return true;
+}
+inline const bool kPerTestFolderInstalled = installPerTestFolder();
 
 // What errorOut() throws while a FatalErrors guard is alive.
 struct FatalError : std::runtime_error {

@@ -81,40 +81,18 @@ TEST(MovieWriter, WritesExactFrameAndPopulationBytes) {
 TEST(MovieWriter, CoordinatesMatchFprintfByteForByte) {
   loadSetup(setupWith(1, "specie A 0 1.0 1.0e-9 1.0e-10 3000 0 0\n"));
   std::mt19937_64 rng(12345);
-  std::vector<double> values = {0.0,
-                                -0.0,
-                                INFINITY,
-                                -INFINITY,
-                                NAN,
-                                -NAN,
-                                5e-324,
-                                -5e-324,
-                                2.2250738585072014e-308,
-                                1.7976931348623157e308,
-                                12345675.0,
-                                12345665.0,
-                                0.5,
-                                9.9999995,
-                                9999999.5,
-                                1e100,
-                                1e-100};
+  // clang-format off
+  std::vector<double> values = {0.0, -0.0, INFINITY, -INFINITY, NAN, -NAN, 5e-324, -5e-324,
+                                2.2250738585072014e-308, 1.7976931348623157e308, 0.5, 1e100,
+                                12345675.0, 12345665.0, 9.9999995, 9999999.5, 1e-100};  // ties
+  // clang-format on
   while (values.size() < 9000) {
     std::uint64_t bits = rng();
-    double v;
+    double v;  // any bit pattern: subnormals, huge exponents, nan
     std::memcpy(&v, &bits, sizeof v);
-    switch (values.size() % 3) {
-      case 0:
-        values.push_back(v);
-        break;  // any pattern: subnormals, huge exponents, nan
-      case 1:
-        values.push_back(
-            std::ldexp(static_cast<double>(rng() % 100000000), -static_cast<int>(rng() % 60)));
-        break;
-      default:
-        values.push_back(
-            static_cast<double>(static_cast<std::int64_t>(rng() % 200000000) - 100000000));
-        break;
-    }
+    if (values.size() % 3 == 1)  // short binary fractions, often exact ties
+      v = std::ldexp(static_cast<double>(rng() % 100000000), -static_cast<int>(rng() % 60));
+    values.push_back(v);
   }
   std::string expected = "step 3\nspecie 0\nalive 3000\n";
   char buf[64];
@@ -204,57 +182,30 @@ TEST(MovieReader, EveryCoordinateEqualsStrtod) {
   std::mt19937_64 rng(777);
   std::vector<std::string> texts;
   char buf[512];
-  const char* fixedForms[] = {"1.5",
-                              "+1.5",
-                              "1.500000E+00",
-                              "1.5e+000",
-                              "15e-1",
-                              ".15E1",
-                              "150000E-5",
-                              "-0",
-                              "+.5",
-                              "5.",
-                              "0x1.8p0",
-                              "INF",
-                              "-inf",
-                              "NAN",
-                              "1e400",
-                              "1e-400",
-                              "4.9E-324",
-                              "2.4703282292062328e-324",
-                              "0.000000000000000000000000000000000000001234567890123456789012345",
-                              "123456789012345678901234567890e-10",
-                              "1.7976931348623158e308"};
+  // clang-format off
+  const char* fixedForms[] = {"1.5", "+1.5", "1.500000E+00", "1.5e+000", "15e-1", ".15E1",
+      "150000E-5", "-0", "+.5", "5.", "0x1.8p0", "INF", "-inf", "NAN", "1e400", "1e-400",
+      "4.9E-324", "2.4703282292062328e-324", "1.7976931348623158e308",
+      "0.000000000000000000000000000000000000001234567890123456789012345",
+      "123456789012345678901234567890e-10"};
   for (const char* f : fixedForms) texts.push_back(f);
   while (texts.size() < 3 * n) {
     std::uint64_t bits = rng();
-    double v;
+    double v;  // any finite bit pattern
     std::memcpy(&v, &bits, sizeof v);
     if (std::isnan(v)) continue;
+    double shortBinary = std::ldexp(static_cast<double>(rng() % 1000000), -static_cast<int>(rng() % 80));
     switch (texts.size() % 6) {
-      case 0:
-        std::snprintf(buf, sizeof buf, "%E", v);
-        break;
-      case 1:
-        std::snprintf(buf, sizeof buf, "%.17g", v);
-        break;
-      case 2:
-        std::snprintf(buf, sizeof buf, "%+.25e", v);
-        break;
-      case 3:
-        std::snprintf(buf, sizeof buf, "%.12f", std::ldexp(v, -1000) * 1e6);
-        break;
-      case 4:
-        std::snprintf(
-            buf, sizeof buf, "%E",
-            std::ldexp(static_cast<double>(rng() % 1000000), -static_cast<int>(rng() % 80)));
-        break;
-      default:
-        std::snprintf(buf, sizeof buf, "%llu%llue%d",
-                      static_cast<unsigned long long>(rng() % 1000000000),
+      case 0: std::snprintf(buf, sizeof buf, "%E", v); break;
+      case 1: std::snprintf(buf, sizeof buf, "%.17g", v); break;
+      case 2: std::snprintf(buf, sizeof buf, "%+.25e", v); break;
+      case 3: std::snprintf(buf, sizeof buf, "%.12f", std::ldexp(v, -1000) * 1e6); break;
+      case 4: std::snprintf(buf, sizeof buf, "%E", shortBinary); break;  // the writer's form
+      default:  // more digits than a mantissa holds, exponents of three digits
+        std::snprintf(buf, sizeof buf, "%llu%llue%d", static_cast<unsigned long long>(rng() % 1000000000),
                       static_cast<unsigned long long>(rng()), static_cast<int>(rng() % 700) - 350);
-        break;
     }
+    // clang-format on
     texts.push_back(buf);
   }
   std::string frame = "step 5 specie 0 alive " + std::to_string(n) + "\n";
