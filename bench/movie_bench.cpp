@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchSupport.h"
 #include "datastore/dataFetcher.h"
 
 namespace {
@@ -31,20 +32,6 @@ struct Fixture {
 
 std::string scratchPath(const char* name) {
   return "/tmp/tavo_movie_bench_" + std::to_string(getpid()) + "_" + name;
-}
-
-// Runs fn with standard output sent to /dev/null (the loader's progress).
-template <typename Fn>
-void quietly(Fn fn) {
-  std::fflush(stdout);
-  int saved = dup(1);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  fn();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
 }
 
 // Loads a store of `species` species sharing 10^6 live molecules at random
@@ -65,7 +52,7 @@ void prepare(int species) {
   std::FILE* f = std::fopen(g_fixture.setupPath.c_str(), "w");
   std::fputs(setup.c_str(), f);
   std::fclose(f);
-  quietly([] {
+  tavo::bench::quietly([] {
     if (data_initialization_success()) deleteDataStructure();
     initDataStructure_fromFile(g_fixture.setupPath.c_str());
   });

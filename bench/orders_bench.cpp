@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/benchSupport.h"
 #include "datastore/dataFetcher.h"
 #include "sampling/randomNumber.h"
 
@@ -18,20 +19,6 @@ namespace {
 
 constexpr int kSpecies = 4;
 constexpr int kPerSpecies = 250000;  // 10^6 live molecules in all
-
-// Runs `fn` with standard output sent to /dev/null (the loaders' progress).
-template <typename Fn>
-void quietly(Fn fn) {
-  std::fflush(stdout);
-  int saved = dup(1);
-  int null = open("/dev/null", O_WRONLY);
-  dup2(null, 1);
-  close(null);
-  fn();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-}
 
 // Loads four species of 250000 slots, all alive, once per process.
 void loadMillionMolecules() {
@@ -49,7 +36,7 @@ void loadMillionMolecules() {
     std::fputs(text.c_str(), f);
     std::fclose(f);
   }
-  quietly([&] {
+  tavo::bench::quietly([&] {
     initDataStructure_fromFile(path.c_str());
     initRand_fromSeed(1);
   });
@@ -110,7 +97,8 @@ void BM_PlainProbeScan_1M(benchmark::State& state) {
 BENCHMARK(BM_PlainProbeScan_1M)->Unit(benchmark::kMillisecond);
 
 void BM_RandomRadius3Dgaussian(benchmark::State& state) {
-  quietly([] { init_inverse_3DGaussian(); });  // the shipped table, wherever it is found
+  tavo::bench::quietly(
+      [] { init_inverse_3DGaussian(); });  // the shipped table, wherever it is found
   double sum = 0.0;
   for (auto _ : state) {
     sum += random_radius_3Dgaussian(1e-10, 1e-6);

@@ -19,11 +19,8 @@ if [[ -z "$timestep" && "$table" == examples/demo.population ]]; then
 fi
 
 if ! command -v gnuplot >/dev/null; then
-  echo "== installing: gnuplot-nox"
-  sudo_cmd=""
-  [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq gnuplot-nox
+  source scripts/packages.sh
+  ensure_packages gnuplot-nox
 fi
 
 [[ -r "$table" ]] || { echo "plot_population.sh: cannot read $table" >&2; exit 1; }

@@ -11,26 +11,17 @@ quick=0
 [[ "${1:-}" == "--quick" ]] && quick=1
 
 # ---- packages -------------------------------------------------------------
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev
-          libbenchmark-dev freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth
-          x11-apps imagemagick xdotool)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  sudo_cmd=""
-  [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+source scripts/packages.sh
+ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
+                libbenchmark-dev freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth \
+                x11-apps imagemagick xdotool gzip
 
 jobs=$(nproc)
 
 # ---- Release build and suite ---------------------------------------------
 echo "== Release build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_TESTS=ON \
+      -DTAVO_BUILD_BENCH=ON -DTAVO_BUILD_VIEWER=ON >/dev/null
 cmake --build build -j "$jobs"
 echo "== Release tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 900)
@@ -40,7 +31,7 @@ echo "== Release tests"
 # ---- sanitizer build and suite --------------------------------------------
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVO_SANITIZE=address,undefined \
-      -DTAVO_BUILD_BENCH=OFF >/dev/null
+      -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 echo "== sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1

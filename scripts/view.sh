@@ -11,19 +11,9 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 # ---- packages -------------------------------------------------------------
-packages=(cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth
-          x11-utils xdotool imagemagick gzip)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  echo "== installing: ${missing[*]}"
-  sudo_cmd=""
-  [[ $(id -u) -ne 0 ]] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+source scripts/packages.sh
+ensure_packages cmake ninja-build g++ freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth \
+                x11-utils xdotool imagemagick gzip googletest libgtest-dev libbenchmark-dev
 
 # ---- build ------------------------------------------------------------------
 echo "== building the viewer (Release, build/)"

@@ -90,8 +90,10 @@ std::string shell(const std::string& command) {
 }
 
 // The viewer's window id, waiting for it to appear.
+// Waits up to a minute: on a loaded machine the software renderer can be
+// slow to bring the first window up.
 std::string findWindow() {
-  for (int i = 0; i < 200; ++i) {
+  for (int i = 0; i < 1200; ++i) {
     std::string id = shell("xdotool search --name '^Reaction Movie$' 2>/dev/null | head -n 1");
     while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
     if (!id.empty()) return id;
