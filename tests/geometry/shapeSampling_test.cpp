@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "drawScript.h"
 #include "geometry/geometry.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "scriptedDraws.h"
 #include "testSupport.h"
 
 namespace {
@@ -23,8 +23,8 @@ void seed(unsigned value) {
 }
 
 using tavo::detail::drawCount;
-using tavo::test::DrawScript;
 using tavo::test::fatalMessage;
+using tavo::test::ScriptedDraws;
 
 constexpr double kPi = 3.141592653589793;
 constexpr int kTop = 32767;
@@ -35,11 +35,11 @@ constexpr int kTop = 32767;
 
 TEST(Primitives, RealDrawReachesBothEnds) {
   {
-    DrawScript s{0, kTop};
+    ScriptedDraws s({0, kTop}, ScriptedDraws::cycling);
     EXPECT_EQ(random_number(0, 1), 0.0);
     EXPECT_EQ(random_number(0, 1), 1.0);
   }
-  DrawScript s{kTop, 0, 12345};
+  ScriptedDraws s({kTop, 0, 12345}, ScriptedDraws::cycling);
   EXPECT_EQ(random_number(3, -1), -1.0);  // reversed ends: between b and a
   EXPECT_EQ(random_number(3, -1), 3.0);
   unsigned long long before = drawCount();
@@ -48,7 +48,7 @@ TEST(Primitives, RealDrawReachesBothEnds) {
 }
 
 TEST(Primitives, IntegerRanges) {
-  DrawScript s{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, kTop};
+  ScriptedDraws s({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, kTop}, ScriptedDraws::cycling);
   EXPECT_EQ(random_integer(0, 0), 0);
   std::set<int> seen;
   for (int i = 0; i < 11; ++i) seen.insert(random_integer(3, 7));
@@ -63,7 +63,7 @@ TEST(Primitives, IntegerRanges) {
 }
 
 TEST(Primitives, AnglesReachTheirEnds) {
-  DrawScript s{0, kTop};
+  ScriptedDraws s({0, kTop}, ScriptedDraws::cycling);
   EXPECT_EQ(random_angle_phi(), 0.0);
   EXPECT_EQ(random_angle_phi(), kPi);
   EXPECT_EQ(random_angle_theta(), 0.0);
@@ -75,12 +75,12 @@ TEST(Primitives, SwappedRadiiGiveTheSameDistribution) {
   for (int k : {0, 1, 777, 16383, 30000, kTop}) {
     double a, b, c, d;
     {
-      DrawScript s{k};
+      ScriptedDraws s({k}, ScriptedDraws::cycling);
       a = random_radius_3Dhomogeneous(1, 2);
       c = random_radius_2Dhomogeneous(1, 2);
     }
     {
-      DrawScript s{kTop - k};
+      ScriptedDraws s({kTop - k}, ScriptedDraws::cycling);
       b = random_radius_3Dhomogeneous(2, 1);
       d = random_radius_2Dhomogeneous(2, 1);
     }
@@ -114,7 +114,7 @@ TEST(Primitives, NegativeRadiusIsRefusedBeforeDrawing) {
 // ---------------------------------------------------------------------------
 
 TEST(Samplers, BoxesTakeOneDrawPerAxisInOrder) {
-  DrawScript s{0, kTop, 0};
+  ScriptedDraws s({0, kTop, 0}, ScriptedDraws::cycling);
   double x, y, z;
   randBox_BBB(1, 5, -1, -1, 2, 3, &x, &y, &z);  // corners need not be ordered
   EXPECT_EQ(x, 1.0);
@@ -130,7 +130,7 @@ TEST(Samplers, BoxesTakeOneDrawPerAxisInOrder) {
 // 3 the polar angle from +z.
 TEST(Samplers, SphereDrawsRadiusThenAzimuthThenPolarAngle) {
   const int d1 = 20000, d2 = 9000, d3 = 23000;
-  DrawScript s{d1, d2, d3};
+  ScriptedDraws s({d1, d2, d3}, ScriptedDraws::cycling);
   double x, y, z;
   unsigned long long before = drawCount();
   randSphere(1, 2, 3, 2, &x, &y, &z);
@@ -145,7 +145,7 @@ TEST(Samplers, SphereDrawsRadiusThenAzimuthThenPolarAngle) {
 // draw 3 the position along the x axis.
 TEST(Samplers, CylinderDrawsRadiusThenAzimuthThenLength) {
   const int d1 = 20000, d2 = 9000, d3 = 23000;
-  DrawScript s{d1, d2, d3};
+  ScriptedDraws s({d1, d2, d3}, ScriptedDraws::cycling);
   double x, y, z;
   unsigned long long before = drawCount();
   randCylinderShell(1, 2, 3, 2, 1, 4, &x, &y, &z);
@@ -314,7 +314,8 @@ TEST(Uniformity, CylindersAndCylinderShellsInEitherOrder) {
 // ---------------------------------------------------------------------------
 
 TEST(BoxShell, RejectsCandidatesThreeDrawsAtATime) {
-  DrawScript s{16383, 16383, 16383, 100, 16383, 16383};  // inner box, then the shell
+  ScriptedDraws s({16383, 16383, 16383, 100, 16383, 16383},
+                  ScriptedDraws::cycling);  // inner box, then the shell
   double x, y, z;
   unsigned long long before = drawCount();
   randBoxShell_CWW(0, 0, 0, 2, 2, 2, 1, 1, 1, &x, &y, &z);
@@ -369,7 +370,7 @@ TEST(BoxShell, FirstBoxInsideTheSecondGivesItsFaces) {
 // A scripted source that never yields a passing point ends with a message
 // instead of looping forever.
 TEST(BoxShell, DrawsThatNeverPassAreReported) {
-  DrawScript s{16383};
+  ScriptedDraws s({16383}, ScriptedDraws::cycling);
   double x, y, z;
   std::string message =
       fatalMessage([&] { randBoxShell_CWW(0, 0, 0, 2, 2, 2, 1, 1, 1, &x, &y, &z); });

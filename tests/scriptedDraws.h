@@ -1,7 +1,9 @@
 // scriptedDraws.h - replaces the generator by a fixed list of draws for the
 // lifetime of a ScriptedDraws object, so that tests can give exact draws.
-#ifndef TAVO_TESTS_SAMPLING_SCRIPTEDDRAWS_H
-#define TAVO_TESTS_SAMPLING_SCRIPTEDDRAWS_H
+// A strict script fails the test when more draws are taken than listed; a
+// cycling one starts over.
+#ifndef TAVO_TESTS_SCRIPTEDDRAWS_H
+#define TAVO_TESTS_SCRIPTEDDRAWS_H
 
 #include <gtest/gtest.h>
 
@@ -15,9 +17,11 @@ namespace tavo::test {
 
 class ScriptedDraws {
  public:
-  explicit ScriptedDraws(std::vector<int> draws) {
+  enum Mode { strict, cycling };
+  explicit ScriptedDraws(std::vector<int> draws, Mode mode = strict) {
     state().draws = std::move(draws);
     state().next = 0;
+    state().cycle = mode == cycling;
     previous_ = tavo::detail::setDrawSource(&draw);
   }
   ~ScriptedDraws() { tavo::detail::setDrawSource(previous_); }
@@ -30,6 +34,7 @@ class ScriptedDraws {
   struct State {
     std::vector<int> draws;
     std::size_t next = 0;
+    bool cycle = false;
   };
   static State& state() {
     static State s;
@@ -37,6 +42,7 @@ class ScriptedDraws {
   }
   static int draw() {
     State& s = state();
+    if (s.cycle && !s.draws.empty()) return s.draws[s.next++ % s.draws.size()];
     if (s.next >= s.draws.size()) {
       ADD_FAILURE() << "more draws than scripted";
       return 0;
@@ -48,4 +54,4 @@ class ScriptedDraws {
 
 }  // namespace tavo::test
 
-#endif  // TAVO_TESTS_SAMPLING_SCRIPTEDDRAWS_H
+#endif  // TAVO_TESTS_SCRIPTEDDRAWS_H
