@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -34,6 +35,7 @@ using tavo::detail::formatText;
 constexpr std::size_t kChunk = std::size_t{1} << 20;  // bytes per read or write call
 constexpr std::size_t kMaxNumberText = 1024;          // longest number text accepted
 constexpr std::size_t kWordCapacity = 16;             // longer than any keyword, NUL included
+constexpr std::size_t kPad = 16;                      // readable bytes past the reader window
 
 // The reusable buffers: allocated on first use, then kept, so that reading
 // or writing a frame allocates nothing once warmed up.
@@ -46,6 +48,30 @@ bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// v with its sign bit set when `negative`. The sign of a coordinate is as
+// random as the position, so a branch on it would be mispredicted for every
+// other number; that costs more than the rest of the conversion.
+double withSign(double v, bool negative) {
+  return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) | (std::uint64_t{negative} << 63));
+}
+
+// The value of the eight decimal digits at s (s[0] most significant), or -1
+// when any of them is not a digit. The bytes are checked and combined as one
+// word, pairwise, in three multiplications; the word holds s[0] in its
+// lowest byte whatever the machine's byte order.
+long eightDigits(const char* s) {
+  std::uint64_t w = 0;
+  std::memcpy(&w, s, 8);
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  std::uint64_t d = w - 0x3030303030303030ULL;
+  // A byte below '0' borrows into bit 7 of d; a byte above '9' carries into
+  // bit 7 of w + 0x46. Bytes of 0x80 and above have bit 7 set in w itself.
+  if ((d | (w + 0x4646464646464646ULL) | w) & 0x8080808080808080ULL) return -1;
+  d = (d * 10 + (d >> 8)) & 0x00FF00FF00FF00FFULL;
+  d = (d * 100 + (d >> 16)) & 0x0000FFFF0000FFFFULL;
+  return static_cast<long>((d * 10000 + (d >> 32)) & 0xFFFFFFFFULL);
+}
 
 // Powers of ten that are exact doubles.
 constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -77,9 +103,12 @@ class TokenReader {
  public:
   TokenReader(int fd, long long offset, const char* path) : fd_(fd), next_(offset), path_(path) {
     std::vector<char>& b = g_buffers.in;
-    if (b.size() < kChunk + kMaxNumberText + 1) b.resize(kChunk + kMaxNumberText + 1);
+    // The kPad bytes past the window let the coordinate loop look at the
+    // byte at end_ without a bounds test; they are never taken as file data.
+    constexpr std::size_t window = kChunk + kMaxNumberText + 1;
+    if (b.size() < window + kPad) b.resize(window + kPad);
     base_ = b.data();
-    cap_ = b.size();
+    cap_ = window;
     p_ = end_ = base_;
   }
 
@@ -150,9 +179,12 @@ class TokenReader {
   Scan readReal(double& out) {
     if (!startToken()) return Scan::end;
     char* q = p_;
-    bool negative = false;
-    if (*q == '+' || *q == '-') negative = *q++ == '-';
-    if (readWriterForm(q, negative, out)) return Scan::ok;
+    const bool negative = *q == '-';
+    q += static_cast<int>(negative) | static_cast<int>(*q == '+');  // no branch, see withSign
+    if (char* next = readWriterForm(q, negative, out)) {
+      p_ = next;
+      return Scan::ok;
+    }
     // Plain decimal form: digits, point, digits, exponent. Up to 19 digits
     // fit the mantissa without loss.
     std::uint64_t mantissa = 0;
@@ -191,7 +223,7 @@ class TokenReader {
     if (digits <= 19 && mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
       double v = static_cast<double>(mantissa);
       v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
-      out = negative ? -v : v;
+      out = withSign(v, negative);
       p_ = q;
       return Scan::ok;
     }
@@ -205,6 +237,39 @@ class TokenReader {
     out = v;
     p_ = q;
     return Scan::ok;
+  }
+
+  // The hot loop of a frame: reads coordinates of molecules [k, n) of pos,
+  // from axis `axis` of molecule k on, for as long as they are in the
+  // writer's form and whole in the window. It stops at the first one it
+  // cannot take (another form, the end of the window or of the data), with
+  // k and axis naming it; the caller reads that one with readReal(), which
+  // also refills the window, and calls again.
+  void readWriterRun(tavo::detail::Position* pos, int n, int& k, int& axis) {
+    char* p = p_;
+    char* done = p_;  // end of the last number taken
+    int i = k, a = axis;
+    for (; i < n; ++i, a = 0) {
+      for (; a < 3; ++a) {
+        while (p < end_ && isSpace(*p)) ++p;
+        // At p == end_ this reads the window's padding; the form check then
+        // fails on the length.
+        const bool negative = *p == '-';
+        char* s = p + (static_cast<int>(negative) | static_cast<int>(*p == '+'));
+        char* next = readWriterForm(s, negative, pos[i][static_cast<std::size_t>(a)]);
+        if (next == nullptr) {
+          p_ = p;
+          k = i;
+          axis = a;
+          return;
+        }
+        done = next;
+        p = next + 1;  // the blank after it is checked already
+      }
+    }
+    p_ = done;  // the frame's end is right after its last number, as with fscanf
+    k = n;
+    axis = 0;
   }
 
   // The next token (up to 40 printable chars), for messages; consumes nothing.
@@ -227,27 +292,27 @@ class TokenReader {
   // digits, white space after it), read at fixed offsets. Seven digits and
   // a power of ten up to 1e22 are exact doubles, so the one division or
   // multiplication rounds exactly as strtod does.
-  bool readWriterForm(char* s, bool negative, double& out) {
-    if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return false;
-    if (s[9] != '-' && s[9] != '+') return false;
-    static constexpr int kDigitAt[9] = {0, 2, 3, 4, 5, 6, 7, 10, 11};
-    unsigned d[9];
-    bool digits = true;
-    for (int i = 0; i < 9; ++i) {
-      d[i] = static_cast<unsigned char>(s[kDigitAt[i]]) - unsigned{'0'};
-      digits &= d[i] < 10;
-    }
-    if (!digits) return false;
-    unsigned mantissa = d[0];
-    for (int i = 1; i < 7; ++i) mantissa = mantissa * 10 + d[i];
-    int exponent = static_cast<int>(d[7] * 10 + d[8]);
+  //
+  // The digits are read as one word, "d.dddddd" with the point replaced by
+  // '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 +
+  // dddddd follows. Returns the end of the number, or null (nothing
+  // stored) when the text is not in this form.
+  char* readWriterForm(char* s, bool negative, double& out) const {
+    if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
+    if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
+    char digits[8];
+    std::memcpy(digits, s, 8);
+    digits[1] = '0';
+    long withPoint = eightDigits(digits);
+    if (withPoint < 0) return nullptr;
+    long mantissa = withPoint - 9000000L * (s[0] - '0');
+    int exponent = (s[10] - '0') * 10 + (s[11] - '0');
     int scale = (s[9] == '-' ? -exponent : exponent) - 6;
-    if (scale < -22 || scale > 22) return false;
+    if (scale < -22 || scale > 22) return nullptr;
     double v = static_cast<double>(mantissa);
     v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
-    out = negative ? -v : v;
-    p_ = s + 12;
-    return true;
+    out = withSign(v, negative);
+    return s + 12;
   }
 
   // Any form strtod accepts (signs, inf, nan, hexadecimal), taken only when
@@ -477,10 +542,15 @@ void readMovie_fromFile(const char* path, long long* position) {
     // Coordinates go straight into the store's rows; the flags and the
     // count follow once the species is complete, so they always agree.
     tavo::detail::Position* pos = g.mol_pos[s].data();
-    for (int k = 0; k < n; ++k) {
-      for (int axis = 0; axis < 3; ++axis) {
-        st = in.readReal(pos[k][static_cast<std::size_t>(axis)]);
-        if (st != Scan::ok) badCoordinate(in, st, step, i, k, axis);
+    int k = 0, axis = 0;
+    for (;;) {
+      in.readWriterRun(pos, n, k, axis);
+      if (k == n) break;
+      st = in.readReal(pos[k][static_cast<std::size_t>(axis)]);
+      if (st != Scan::ok) badCoordinate(in, st, step, i, k, axis);
+      if (++axis == 3) {
+        axis = 0;
+        ++k;
       }
     }
     publishSpecies(g, s, n);

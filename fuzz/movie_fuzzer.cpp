@@ -1,7 +1,8 @@
 // movie_fuzzer.cpp - the movie reader on arbitrary bytes, frame after frame.
-// Every frame read must leave the store consistent and must come back
-// unchanged through the writer: writing it, reading that back and writing
-// again gives the same bytes.
+// Every frame read must leave the store consistent, must hold exactly the
+// numbers strtod reads from the frame's text, and must come back unchanged
+// through the writer: writing it, reading that back and writing again gives
+// the same bytes.
 #include <unistd.h>
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "datastore/dataFetcher.h"
 #include "datastore/inputReader.h"
@@ -58,6 +60,40 @@ void checkStore() {
   }
 }
 
+// The frame's text from `from` to `to`, split at white space the way the
+// reader splits it, must be the frame the store now holds: every coordinate
+// is the whole of its token, and strtod of that token gives its bits.
+void checkAgainstStrtod(const std::uint8_t* data, long long from, long long to) {
+  std::vector<std::string> tokens;
+  std::string token;
+  for (long long i = from; i <= to; ++i) {
+    char c = i < to ? static_cast<char>(data[i]) : ' ';
+    if (c == ' ' || (c >= '\t' && c <= '\r')) {
+      if (!token.empty()) tokens.push_back(token);
+      token.clear();
+    } else {
+      token.push_back(c);
+    }
+  }
+  std::size_t t = 2;  // after "step N"
+  for (int s = 0; s < numSpecies(); ++s) {
+    t += 4;  // "specie s alive n"
+    for (int i = 0; i < alivePopulation(s); ++i) {
+      double xyz[3];
+      position(s, i, &xyz[0], &xyz[1], &xyz[2]);
+      for (double got : xyz) {
+        if (t >= tokens.size()) __builtin_trap();
+        const std::string& text = tokens[t++];
+        char* end = nullptr;
+        double want = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() + text.size()) __builtin_trap();
+        if (std::memcmp(&got, &want, sizeof got) != 0) __builtin_trap();
+      }
+    }
+  }
+  if (t != tokens.size()) __builtin_trap();
+}
+
 // Writes the store, reads it back, writes again: both writes must agree.
 void checkRoundTrip() {
   std::remove(g_copyPath.c_str());
@@ -95,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       long long before = position;
       readMovie_fromFile(g_moviePath.c_str(), &position);
       if (position <= before || position > static_cast<long long>(size)) __builtin_trap();
+      checkAgainstStrtod(data, before, position);
     } catch (const Rejected&) {
       break;
     }
