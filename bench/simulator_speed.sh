@@ -13,8 +13,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 cp "$table" inverse3DGaussian.function
-for spec in "10000 200" "100000 40"; do
-  read -r n steps <<<"$spec"
+for run in "10000 200" "100000 40"; do
+  read -r n steps <<<"$run"
   s=$((n * 3 / 4))
   e=$((n / 4))
   cat >setup <<SETUP

@@ -56,6 +56,13 @@ double withSign(double v, bool negative) {
   return std::bit_cast<double>(std::bit_cast<std::uint64_t>(v) | (std::uint64_t{negative} << 63));
 }
 
+// Steps over a leading '+' or '-' at p, without a branch (see withSign);
+// `negative` tells which.
+char* afterSign(char* p, bool& negative) {
+  negative = *p == '-';
+  return p + (static_cast<int>(negative) | static_cast<int>(*p == '+'));
+}
+
 // The value of the eight decimal digits at s (s[0] most significant), or -1
 // when any of them is not a digit. The bytes are checked and combined as one
 // word, pairwise, in three multiplications; the word holds s[0] in its
@@ -178,9 +185,8 @@ class TokenReader {
   // as a whole ("1.5.3" is not two numbers).
   Scan readReal(double& out) {
     if (!startToken()) return Scan::end;
-    char* q = p_;
-    const bool negative = *q == '-';
-    q += static_cast<int>(negative) | static_cast<int>(*q == '+');  // no branch, see withSign
+    bool negative = false;
+    char* q = afterSign(p_, negative);
     if (char* next = readWriterForm(q, negative, out)) {
       p_ = next;
       return Scan::ok;
@@ -254,8 +260,8 @@ class TokenReader {
         while (p < end_ && isSpace(*p)) ++p;
         // At p == end_ this reads the window's padding; the form check then
         // fails on the length.
-        const bool negative = *p == '-';
-        char* s = p + (static_cast<int>(negative) | static_cast<int>(*p == '+'));
+        bool negative = false;
+        char* s = afterSign(p, negative);
         char* next = readWriterForm(s, negative, pos[i][static_cast<std::size_t>(a)]);
         if (next == nullptr) {
           p_ = p;
