@@ -89,17 +89,34 @@ std::string shell(const std::string& command) {
   return out;
 }
 
-// The viewer's window id, waiting for it to appear.
-// Waits up to a minute: on a loaded machine the software renderer can be
-// slow to bring the first window up.
-std::string findWindow() {
-  for (int i = 0; i < 1200; ++i) {
+// True once the process has ended; it is left to be reaped by waitExit()
+// or the fixture, so its pid stays valid.
+bool ended(const Process& run) {
+  siginfo_t info{};
+  return run.pid > 0 &&
+         waitid(P_PID, static_cast<id_t>(run.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+         info.si_pid == run.pid;
+}
+
+// The viewer's window id, waiting for it to appear; "" if the viewer ends
+// first. Waits up to a minute: on a loaded machine the software renderer can
+// be slow to bring the first window up.
+std::string findWindow(const Process& run) {
+  for (int i = 0; i < 1200 && !ended(run); ++i) {
     std::string id = shell("xdotool search --name '^Reaction Movie$' 2>/dev/null | head -n 1");
     while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
     if (!id.empty()) return id;
     std::this_thread::sleep_for(50ms);
   }
   return "";
+}
+
+// What a run left behind, for the message of a failed test.
+std::string runReport(const Process& run) {
+  return std::string(ended(run) ? "the viewer has ended" : "the viewer is still running") +
+         "\nstdout: " + readFile(run.dir + "/stdout.txt") +
+         "\nstderr: " + readFile(run.dir + "/stderr.txt") +
+         "\nerrors.txt: " + readFile(run.dir + "/errors.txt");
 }
 
 void sendKey(const std::string& window, const std::string& key) {
@@ -352,8 +369,8 @@ TEST_F(ViewerWindow, LegendClusterPauseStepAndEscape) {
   writeFile(file("m.Tavomovie"), clusterMovie());
   writeFile(file("errors.txt"), "old\n");
   run_ = start(dir_, {"s.Tavosetup", "m.Tavomovie"});
-  const std::string window = findWindow();
-  ASSERT_FALSE(window.empty());
+  const std::string window = findWindow(run_);
+  ASSERT_FALSE(window.empty()) << runReport(run_);
   std::this_thread::sleep_for(700ms);
   ASSERT_TRUE(running(run_));
   EXPECT_EQ(readFile(file("errors.txt")), "");  // emptied at start
@@ -433,8 +450,8 @@ TEST_F(ViewerWindow, SoakHundredThousandMoleculesForAMinute) {
     std::fclose(movie);
   }
   run_ = start(dir_, {"s.Tavosetup", "m.Tavomovie"});
-  const std::string window = findWindow();
-  ASSERT_FALSE(window.empty());
+  const std::string window = findWindow(run_);
+  ASSERT_FALSE(window.empty()) << runReport(run_);
   std::vector<long> samples;
   for (int second = 0; second < 60; ++second) {
     std::this_thread::sleep_for(1s);
