@@ -25,7 +25,7 @@
 #include <system_error>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "datastore/storeState.h"
 
 namespace {

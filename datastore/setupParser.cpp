@@ -17,7 +17,7 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "datastore/storeState.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
 

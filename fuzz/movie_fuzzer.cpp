@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 
 namespace {
 

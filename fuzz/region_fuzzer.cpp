@@ -9,7 +9,7 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "geometry/geometry.h"
 #include "geometry/regionTable.h"
 #include "sampling/drawSource.h"

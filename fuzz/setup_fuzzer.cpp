@@ -7,7 +7,7 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 
 namespace {
 

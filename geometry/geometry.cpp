@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
 

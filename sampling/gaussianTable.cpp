@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
 

@@ -19,7 +19,7 @@
 #include <cstring>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "geometry/geometry.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"

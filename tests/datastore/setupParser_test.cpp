@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "testSupport.h"
 
 namespace {

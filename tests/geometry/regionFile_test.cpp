@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 #include "geometry/geometry.h"
 #include "geometry/regionTable.h"
 #include "testSupport.h"

@@ -1,5 +1,5 @@
 // inputReader.cpp - bounded token reading and the table memory budget.
-#include "datastore/inputReader.h"
+#include "textio/inputReader.h"
 
 #include <unistd.h>
 

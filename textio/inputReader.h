@@ -1,8 +1,8 @@
 // inputReader.h - bounded, exact reading of whitespace-separated text input,
 // and the memory budget for tables sized from input counts. Shared by the
 // library's file loaders; not installed.
-#ifndef TAVO_DATASTORE_INPUTREADER_H
-#define TAVO_DATASTORE_INPUTREADER_H
+#ifndef TAVO_TEXTIO_INPUTREADER_H
+#define TAVO_TEXTIO_INPUTREADER_H
 
 #include <cstddef>
 #include <cstdio>
@@ -70,4 +70,4 @@ void setTableMemoryBudget(double bytes);  // <= 0 restores the default
 
 }  // namespace tavo::detail
 
-#endif  // TAVO_DATASTORE_INPUTREADER_H
+#endif  // TAVO_TEXTIO_INPUTREADER_H

@@ -1,0 +1,26 @@
+// error.h - the one error type of the code beyond the simulation core.
+//
+// The trajectory module, the tavo command and the Python module report every
+// failure (a file that cannot be opened, a malformed token, a frame cut short)
+// by throwing tavo::Error with a one-line message that names the file and,
+// where there is one, the frame, byte offset and line. They never end the
+// process: an interpreter or a viewer window outlives a bad file. The
+// functions of dataFetcher.h, randomNumber.h and geometry.h keep their own
+// policy (errorOut ends the process).
+#ifndef TAVO_TEXTIO_ERROR_H
+#define TAVO_TEXTIO_ERROR_H
+
+#include <stdexcept>
+#include <string>
+
+namespace tavo {
+
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& message) : std::runtime_error(message) {}
+  explicit Error(const char* message) : std::runtime_error(message) {}
+};
+
+}  // namespace tavo
+
+#endif  // TAVO_TEXTIO_ERROR_H
