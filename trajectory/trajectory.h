@@ -1,0 +1,154 @@
+// trajectory.h - setups and movies as values: any number of movies open at
+// once, a frame index built by a scan that skips the coordinates, any frame
+// read on demand, growing and cut-off movies.
+//
+// Nothing here touches the process-wide data store of dataFetcher.h, and
+// nothing here ends the process: every failure throws tavo::Error with a
+// one-line message naming the file and, where there is one, the frame,
+// species, molecule, byte offset and line.
+//
+// A Movie may be used from several threads at once: one thread may extend
+// the index (refresh) while others read frames and query the index.
+#ifndef TAVO_TRAJECTORY_TRAJECTORY_H
+#define TAVO_TRAJECTORY_TRAJECTORY_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "textio/error.h"
+
+namespace tavo {
+
+// ---------------------------------------------------------------------------
+// Setup
+// ---------------------------------------------------------------------------
+
+struct Species {
+  int id = 0;
+  std::string name;
+  double mass = 0.0;       // atomic mass
+  double size = 0.0;       // diameter, metres
+  double diffusion = 0.0;  // diffusion constant, m^2/s
+  int slots = 0;           // capacity: the most live molecules a frame may hold
+  int initialAlive = 0;    // live molecules at the start of the run
+  int region = 0;          // region the species lives in
+};
+
+// A forward (bimolecular) reaction line: reactant1 + reactant2 -> product.
+struct ForwardReactionLine {
+  int reactant1 = 0;
+  int reactant2 = 0;
+  int product = 0;
+  double kf = 0.0;
+};
+
+// A reverse (unimolecular) reaction line: reactant -> products.
+struct ReverseReactionLine {
+  int reactant = 0;
+  std::vector<int> products;
+  double kr = 0.0;
+};
+
+// A setup file read into a value, by the parser that loads the data store.
+struct Setup {
+  std::string path;
+  std::vector<Species> species;              // indexed by species ID
+  std::vector<ForwardReactionLine> forward;  // in file order
+  std::vector<ReverseReactionLine> reverse;  // in file order
+  double temperature = 0.0;                  // K
+  double viscosity = 0.0;
+  double pH = 0.0;
+  int totalStep = 0;      // number of simulation steps
+  double timeStep = 0.0;  // seconds per step
+
+  // Reads a setup file; throws Error naming the file on any fault.
+  static Setup read(const std::string& path);
+  // ID of the species called `name`, or -1.
+  int speciesId(std::string_view name) const;
+};
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+
+// One frame: per species, the live molecules' coordinates in file order as
+// contiguous doubles x0 y0 z0 x1 y1 z1 ... (metres, as written).
+struct Frame {
+  std::size_t index = 0;  // position of the frame in the movie
+  int step = 0;
+  double time = 0.0;  // step x the setup's time step, seconds
+  std::vector<std::vector<double>> positions;
+
+  int count(int species) const {
+    return static_cast<int>(positions[static_cast<std::size_t>(species)].size() / 3);
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Movie
+// ---------------------------------------------------------------------------
+
+class Movie {
+ public:
+  enum class Indexing {
+    now,    // the constructor indexes the whole file
+    later,  // the caller calls refresh(), in pieces if it likes
+  };
+
+  // Opens a movie of `setup`. With Indexing::now the file is indexed to its
+  // last complete frame; a damaged frame throws.
+  Movie(Setup setup, const std::string& moviePath, Indexing indexing = Indexing::now);
+  Movie(const std::string& setupPath, const std::string& moviePath,
+        Indexing indexing = Indexing::now);
+  ~Movie();
+  Movie(Movie&&) noexcept;
+  Movie& operator=(Movie&&) noexcept;
+  Movie(const Movie&) = delete;
+  Movie& operator=(const Movie&) = delete;
+
+  const Setup& setup() const;
+  const std::string& path() const;
+
+  // -- The index: complete frames only. -------------------------------------
+  std::size_t size() const;                  // frames indexed
+  std::int64_t offset(std::size_t k) const;  // byte offset of frame k's "step"
+  std::int64_t line(std::size_t k) const;    // 1-based line of that byte
+  int step(std::size_t k) const;
+  int count(std::size_t k, int species) const;   // live molecules of a species
+  std::vector<int> counts(std::size_t k) const;  // live molecules of every species
+
+  std::int64_t indexedBytes() const;  // end of the last complete frame
+  std::int64_t fileBytes() const;     // file size seen by the last scan
+  // Bytes after the last complete frame: a frame still being written, or cut
+  // short by a crash. They are never read as a frame.
+  std::int64_t partialBytes() const;
+  bool complete() const;  // whether the last scan reached the end of the file
+
+  // Extends the index over bytes appended since the last scan, reading only
+  // those (and the partial frame left last time). Scans at most about
+  // `maxBytes` (all when negative), so that a caller can index a large file
+  // in pieces. Returns the number of frames added. A damaged frame throws
+  // Error; the frames before it stay indexed, and later calls throw the same
+  // error again.
+  std::size_t refresh(std::int64_t maxBytes = -1);
+
+  // -- Frames. --------------------------------------------------------------
+  // Reads frame k (negative k is not accepted here; callers resolve it).
+  // Every coordinate equals strtod of its text. `into` keeps its capacity,
+  // so reading frame after frame into one Frame allocates nothing.
+  void read(std::size_t k, Frame& into) const;
+  Frame read(std::size_t k) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tavo
+
+#endif  // TAVO_TRAJECTORY_TRAJECTORY_H
