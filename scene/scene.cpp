@@ -45,8 +45,8 @@ void main() {
   vec3 side = abs(axis.y) < 0.99 ? normalize(cross(axis, vec3(0.0, 1.0, 0.0)))
                                  : normalize(cross(axis, vec3(1.0, 0.0, 0.0)));
   vec3 up = cross(side, axis);
-  float half = radius * d / sqrt(d * d - radius * radius) * 1.02;
-  viewPoint = c + (corner.x * side + corner.y * up) * half;
+  float reach = radius * d / sqrt(d * d - radius * radius) * 1.02;
+  viewPoint = c + (corner.x * side + corner.y * up) * reach;
   gl_Position = gl_ProjectionMatrix * vec4(viewPoint, 1.0);
 }
 )";
