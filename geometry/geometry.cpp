@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -321,4 +321,11 @@ void createToRegion(int regionID, double* px, double* py, double* pz) {
     default:
       errorOut("(createToRegion) shit happens, regionType out of range from 0-5!");
   }
+}
+
+std::vector<tavo::detail::RegionRow> tavo::detail::regionRows() {
+  std::vector<RegionRow> rows;
+  for (int i = 0; i < g_geo.N_regions; ++i)
+    rows.push_back(RegionRow{g_geo.regionType[i], g_geo.regionParam[i]});
+  return rows;
 }
