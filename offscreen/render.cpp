@@ -492,25 +492,24 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
       encoder = std::make_unique<Encoder>(output, aside, settings.width, settings.height,
                                           framesPerSecond);
     std::size_t done = 0;
-    drawFrames(movie, frames, renderer,
-               [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
-                 if (kind == OutputKind::video) {
-                   encoder->write(rgb, index);
-                 } else {
-                   const std::string path =
-                       kind == OutputKind::sequence ? sequenceName(output, index) : output;
-                   const std::string scratch =
-                       kind == OutputKind::sequence ? asideName(path) : aside;
-                   try {
-                     writePng(scratch, settings.width, settings.height, rgb);
-                   } catch (...) {
-                     std::remove(scratch.c_str());
-                     throw;
-                   }
-                   publish(scratch, path);
-                 }
-                 if (progress) progress(++done);
-               });
+    drawFrames(
+        movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+          if (kind == OutputKind::video) {
+            encoder->write(rgb, index);
+          } else {
+            const std::string path =
+                kind == OutputKind::sequence ? sequenceName(output, index) : output;
+            const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
+            try {
+              writePng(scratch, settings.width, settings.height, rgb);
+            } catch (...) {
+              std::remove(scratch.c_str());
+              throw;
+            }
+            publish(scratch, path);
+          }
+          if (progress) progress(++done);
+        });
     if (encoder) {
       encoder->finish();
       publish(aside, output);
