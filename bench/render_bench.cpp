@@ -1,7 +1,8 @@
 // render_bench.cpp - the offscreen renderer's frame time: reading a frame
 // alone, drawing it alone (the picture read back included), and both with
 // the reader thread, for 10^4 to 10^6 molecules, points and spheres, at
-// 500x500 and 1920x1080. The reader thread pays off when the pipelined time
+// 500x500 and 1920x1080. Spheres are measured as point sprites (spheres:1)
+// and as instanced quads (spheres:2). The reader thread pays off when the pipelined time
 // per frame stays near the larger of the two alone.
 #include <benchmark/benchmark.h>
 
@@ -60,6 +61,7 @@ tavo::offscreen::Settings settingsOf(const benchmark::State& state) {
   s.width = static_cast<int>(state.range(1));
   s.height = static_cast<int>(state.range(2));
   s.style = state.range(3) != 0 ? tavo::scene::Style::spheres : tavo::scene::Style::points;
+  s.sphereSprites = state.range(3) != 2;  // 2: spheres as instanced quads
   return s;
 }
 
@@ -107,7 +109,7 @@ void BM_ReadAndDraw(benchmark::State& state) {
 void sizes(benchmark::internal::Benchmark* b) {
   for (int molecules : {10000, 100000, 1000000})
     for (auto [w, h] : {std::pair{500, 500}, {1920, 1080}})
-      for (int spheres : {0, 1}) b->Args({molecules, w, h, spheres});
+      for (int spheres : {0, 1, 2}) b->Args({molecules, w, h, spheres});
   b->ArgNames({"molecules", "w", "h", "spheres"})->Unit(benchmark::kMillisecond);
 }
 

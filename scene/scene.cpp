@@ -441,7 +441,8 @@ void Scene::drawPoints(const Frame& frame) {
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters) {
+void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters,
+                        bool allowSprites) {
   Impl& d = *impl_;
   if (d.quads.name == 0) d.makeSpherePrograms();
   const int n = static_cast<int>(frame.positions.size());
@@ -460,7 +461,7 @@ void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters
     d.fill(frame, static_cast<std::size_t>(s));
     if (d.vertices.empty()) continue;
     const float r = static_cast<float>(diameter * kSceneScale / 2.0);
-    const bool sprites = d.spritesFit(modelView, r, focal);
+    const bool sprites = allowSprites && d.spritesFit(modelView, r, focal);
     const Impl::Program& p = sprites ? d.sprites : d.quads;
     const Colour c = speciesColour(s, n);
     glUseProgram(p.name);
@@ -494,7 +495,7 @@ void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painte
     glPointSize(moleculePointSize(picture.camera.radius));
     drawPoints(frame);
   } else {
-    drawSpheres(frame, picture.diameters);
+    drawSpheres(frame, picture.diameters, picture.sphereSprites);
   }
   // Region outlines are hidden where spheres stand in front of them.
   if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);
