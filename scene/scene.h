@@ -132,8 +132,7 @@ class Scene {
   void drawPoints(const Frame& frame);
   // Live molecules as shaded spheres, diameters[s] metres across, hidden
   // surfaces removed with the depth buffer.
-  void drawSpheres(const Frame& frame, const std::vector<double>& diameters,
-                   bool sprites = true);
+  void drawSpheres(const Frame& frame, const std::vector<double>& diameters, bool sprites = true);
 
   // A whole frame: projection and view of the picture's camera, axis cross,
   // molecules in the picture's style, regions, then (with a painter) the
