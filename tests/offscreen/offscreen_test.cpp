@@ -288,6 +288,9 @@ TEST_F(RenderJob, FailuresRemoveThePartialFileAndNameTheFrame) {
   EXPECT_FALSE(exists("early.mp4"));
   EXPECT_FALSE(exists("none.mp4"));
   EXPECT_EQ(command("ls -A | grep -c part"), "0");  // no scratch file left
+  // A full disk is a failed picture, not a short one.
+  EXPECT_THROW(off::writePng("/dev/full", 64, 48, std::vector<std::uint8_t>(64 * 48 * 3)),
+               tavo::Error);
   // A sequence into a folder that is missing fails at its first picture.
   try {
     off::render(*movie_, {2, 3}, "missing/f%d.png", settings_, 25, nullptr);
