@@ -86,8 +86,8 @@ tavosim::RunOptions parseCommandLine(int argc, char** argv) {
   if (positionals < 2) usageError("need a setup file and a region file");
   options.setupPath = positional[0];
   options.regionPath = positional[1];
-  if (options.moviePath == options.populationPath)
-    usageError("the movie and the population table need different files");
+  const std::string clash = tavosim::outputClash(options);
+  if (!clash.empty()) usageError(clash);
   return options;
 }
 
