@@ -19,10 +19,10 @@
 #include <cstring>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
-#include "geometry/geometry.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "shapes/shapes.h"
+#include "textio/inputReader.h"
 
 namespace {
 
