@@ -201,9 +201,14 @@ std::string formatText(const char* format, ...) {
   return text;
 }
 
-bool tableBytesFit(double bytes) {
-  double budget = g_budget.bytes > 0.0 ? g_budget.bytes : physicalMemory();
-  return bytes >= 0.0 && bytes <= budget;
+bool tableBytesFit(double bytes) { return TableBudget().charge(bytes); }
+
+TableBudget::TableBudget() : left_(g_budget.bytes > 0.0 ? g_budget.bytes : physicalMemory()) {}
+
+bool TableBudget::charge(double bytes) {
+  if (!(bytes >= 0.0 && bytes <= left_)) return false;
+  left_ -= bytes;
+  return true;
 }
 
 void setTableMemoryBudget(double bytes) { g_budget.bytes = bytes > 0.0 ? bytes : 0.0; }

@@ -65,8 +65,21 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 // before it allocates, so that absurd counts end with a clear message rather
 // than an allocation failure or an out-of-memory kill. The default budget is
 // the machine's physical memory; tests and fuzzers may lower it.
-bool tableBytesFit(double bytes);
+bool tableBytesFit(double bytes);         // one table alone
 void setTableMemoryBudget(double bytes);  // <= 0 restores the default
+
+// The budget of one load that builds several tables: each is charged as it
+// is sized, so that the tables together, not each one alone, must fit.
+class TableBudget {
+ public:
+  TableBudget();  // the whole process budget
+  // Takes `bytes` from what is left; false, with nothing taken, when they do
+  // not fit.
+  bool charge(double bytes);
+
+ private:
+  double left_;
+};
 
 }  // namespace tavo::detail
 

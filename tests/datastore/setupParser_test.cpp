@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "textio/inputReader.h"
+#include "datastore/setupData.h"
 #include "testSupport.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -370,6 +371,52 @@ TEST(SetupErrors, TablesTooLargeForMemoryEndCleanly) {
 TEST(SetupErrors, MissingFile) {
   EXPECT_EQ(fatalMessage([] { initDataStructure_fromFile("no/such/file.Tavosetup"); }),
             " Cannot open setup file to read!");
+}
+
+// The parser without the store: a value, every fault an exception with the
+// message the store's load reports, and nothing printed or logged.
+TEST(SetupValue, ReadsTheFileWithoutTouchingTheStore) {
+  loadSetup(setupWith(kFourSpecies, "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\n", ""));
+  writeFile("value.Tavosetup", exampleWith("f 0 + 1 = 2", "f 1 + 1 = 0"));
+  tavo::detail::SetupData d;
+  EXPECT_EQ(capturedStdout([&] { d = tavo::detail::readSetup("value.Tavosetup", nullptr); }), "");
+  EXPECT_EQ(numSpecies(), 4);  // the loaded store is untouched
+  ASSERT_EQ(d.species.size(), 3u);
+  EXPECT_EQ(d.species[2].name, "S2");
+  EXPECT_EQ(d.species[2].total, 200);
+  EXPECT_EQ(d.species[1].diffConst, 1.0e-10);
+  // The lines in file order, each naming the record it filled.
+  ASSERT_EQ(d.lines.size(), 2u);
+  EXPECT_TRUE(d.lines[0].forward);
+  EXPECT_EQ(d.p_fwd[static_cast<std::size_t>(d.lines[0].record)].product, 0);
+  EXPECT_FALSE(d.lines[1].forward);
+  EXPECT_EQ(d.p_rev[static_cast<std::size_t>(d.lines[1].record)].kr, 3.0);
+  EXPECT_EQ(d.N_rxnID_fwd, 1);
+  EXPECT_EQ(d.ppp_fwd_hash[1][1][0], 1);
+  EXPECT_EQ(d.total_step, 300);
+  EXPECT_EQ(d.time_step, 1.0e-6);
+
+  std::remove("errors.txt");
+  const std::vector<std::pair<std::string, std::string>> faults = {
+      {exampleWith("pH 7.0", "PH 7.0"), "file format incorrect:\n\tlines for pH is: 'pH 7.0'"},
+      {exampleWith("N_rev 1", "N_rev -2"), "Syntax error:\n\tN_rev must not be negative, found -2"},
+  };
+  for (const auto& [text, message] : faults) {
+    writeFile("value.Tavosetup", text);
+    std::string thrown;
+    std::string out = capturedStdout([&] {
+      try {
+        tavo::detail::readSetup("value.Tavosetup", nullptr);
+      } catch (const tavo::Error& e) {
+        thrown = e.what();
+      }
+    });
+    EXPECT_EQ(thrown, message);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_THROW(tavo::detail::readSetup("no/such.Tavosetup", nullptr), tavo::Error);
+  EXPECT_THROW(tavo::detail::readSetup(nullptr, nullptr), tavo::Error);
+  EXPECT_FALSE(std::ifstream("errors.txt").good());
 }
 
 TEST(SetupErrorsDeathTest, EndsTheProcessWithStatusOneAndLogs) {
