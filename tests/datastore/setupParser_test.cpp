@@ -297,6 +297,12 @@ TEST(SetupErrors, MalformedNumbersAreCaughtWhereTheyStand) {
   EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 1.2.0")),
             "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
             "'1.2.0'");
+  EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 0X1P-2")),
+            "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
+            "'0X1P-2'");
+  EXPECT_EQ(loadError(exampleWith("1.0e-9 1.0e-10 100", "1.0e-9 -0x.8 100")),
+            "Syntax error:\n\tspecies line 1, the diffusion constant: expected a number, found "
+            "'-0x.8'");
   EXPECT_EQ(loadError(exampleWith("pH 7.0", "pH seven")),
             "Syntax error:\n\tpH: expected a number, found 'seven'");
   EXPECT_EQ(loadError(exampleWith("total_step 300", "total_step 99999999999")),
