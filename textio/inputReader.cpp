@@ -235,13 +235,18 @@ std::string describeFound(TextScanner& scanner, TextScanner::Status status) {
 std::string formatText(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  std::string text = formatTextV(format, args);
+  va_end(args);
+  return text;
+}
+
+std::string formatTextV(const char* format, std::va_list args) {
   va_list copy;
   va_copy(copy, args);
   int n = std::vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
   std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
   if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
   return text;
 }
 
