@@ -208,6 +208,12 @@ void snapshotGeometry_toFile(const char* name) {
 
 void tavo::detail::resetRegionTable() { g_geo = RegionTable{}; }
 
+const double* tavo::detail::regionRow(int id, int* type) {
+  if (!g_geo.geo_init_success || id < 0 || id >= g_geo.N_regions) return nullptr;
+  *type = g_geo.regionType[static_cast<std::size_t>(id)];
+  return g_geo.regionParam[static_cast<std::size_t>(id)].data();
+}
+
 // ---------------------------------------------------------------------------
 // Membership. Every comparison is strict, so boundaries are outside, and a
 // NaN makes it false; distances are compared squared.
