@@ -1,5 +1,5 @@
 // geometry.cpp - the region table: loading from a region file, the text dump,
-// the membership tests of the six shapes and placement of random points.
+// region membership and placement of random points.
 //
 // The loader builds the table aside and publishes it, count and rows at
 // once, only when the whole file has been read; a failed load caught by an
@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "datastore/errorLog.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
+#include "shapes/shapes.h"
 #include "textio/inputReader.h"
 
 namespace {
@@ -91,9 +93,8 @@ class RegionReader {
       Status s = scan_.readDouble(out[j]);
       if (s == Status::ok) continue;
       if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) errorOut(closeMessage);
-      errorOut(formatText("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
-                          list, tavo::detail::describeFound(scan_, s).c_str())
-                   .c_str());
+      tavo::detail::fatalf("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
+                           list, tavo::detail::describeFound(scan_, s).c_str());
     }
   }
 
@@ -110,10 +111,9 @@ int readRegionCount(RegionReader& in) {
   if (s == Status::ok && n >= 0) return n;
   std::string found =
       s == Status::ok ? formatText("found '%d'", n) : tavo::detail::describeFound(in.scanner(), s);
-  errorOut(formatText("Syntax error: 'N_regions 5': the number of regions must be a whole "
-                      "number, 0 or more; %s",
-                      found.c_str())
-               .c_str());
+  tavo::detail::fatalf(
+      "Syntax error: 'N_regions 5': the number of regions must be a whole number, 0 or more; %s",
+      found.c_str());
 }
 
 // A box shell is drawn from its first box; unless that box exceeds the second
@@ -122,11 +122,10 @@ int readRegionCount(RegionReader& in) {
 void checkBoxShell(int id, const RegionParams& p) {
   bool exceeds = p[3] > p[6] || p[4] > p[7] || p[5] > p[8];
   if (!exceeds)
-    errorOut(formatText("(initGeometry_fromFile) region %d: the first box of a boxshell must be "
-                        "larger than the second along some axis, else no point can be placed in "
-                        "it!",
-                        id)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(initGeometry_fromFile) region %d: the first box of a boxshell must be larger than the "
+        "second along some axis, else no point can be placed in it!",
+        id);
 }
 
 void readRegions(RegionReader& in, RegionTable& table, int count) {
@@ -154,11 +153,10 @@ void readRegions(RegionReader& in, RegionTable& table, int count) {
 // Entry checks of the operations that read a row of the table.
 void requireRegion(const char* operation, int regionID) {
   if (!g_geo.geo_init_success)
-    errorOut(formatText("(%s) Geometry not initialized yet!", operation).c_str());
+    tavo::detail::fatalf("(%s) Geometry not initialized yet!", operation);
   if (regionID < 0 || regionID >= g_geo.N_regions)
-    errorOut(formatText("(%s) regionID %d out of range, the table holds %d regions!", operation,
-                        regionID, g_geo.N_regions)
-                 .c_str());
+    tavo::detail::fatalf("(%s) regionID %d out of range, the table holds %d regions!", operation,
+                         regionID, g_geo.N_regions);
 }
 
 }  // namespace
@@ -182,10 +180,9 @@ void initGeometry_fromFile(const char* path) {
   int count = readRegionCount(in);
   double bytes = static_cast<double>(count) * (sizeof(int) + sizeof(RegionParams));
   if (!tavo::detail::tableBytesFit(bytes))
-    errorOut(formatText("(initGeometry_fromFile) cannot allocate the region table: %d regions "
-                        "need %.3g bytes",
-                        count, bytes)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(initGeometry_fromFile) cannot allocate the region table: %d regions need %.3g bytes",
+        count, bytes);
   RegionTable table;
   readRegions(in, table, count);
 
@@ -212,64 +209,15 @@ void snapshotGeometry_toFile(const char* name) {
 
 void tavo::detail::resetRegionTable() { g_geo = RegionTable{}; }
 
+const double* tavo::detail::regionRow(int id, int* type) {
+  if (!g_geo.geo_init_success || id < 0 || id >= g_geo.N_regions) return nullptr;
+  *type = g_geo.regionType[static_cast<std::size_t>(id)];
+  return g_geo.regionParam[static_cast<std::size_t>(id)].data();
+}
+
 // ---------------------------------------------------------------------------
-// Membership. Every comparison is strict, so boundaries are outside, and a
-// NaN makes it false; distances are compared squared.
+// Membership (the shape tests live in shapes/)
 // ---------------------------------------------------------------------------
-
-bool inBox(double cx, double cy, double cz, double wx, double wy, double wz, double x, double y,
-           double z) {
-  double hx = wx / 2.0, hy = wy / 2.0, hz = wz / 2.0;
-  if (!(x > cx - hx)) return false;
-  if (!(x < cx + hx)) return false;
-  if (!(y > cy - hy)) return false;
-  if (!(y < cy + hy)) return false;
-  if (!(z > cz - hz)) return false;
-  return z < cz + hz;
-}
-
-bool inBoxShell(double cx, double cy, double cz, double wx, double wy, double wz, double vx,
-                double vy, double vz, double x, double y, double z) {
-  bool a = inBox(cx, cy, cz, wx, wy, wz, x, y, z);
-  bool b = inBox(cx, cy, cz, vx, vy, vz, x, y, z);
-  return a != b;
-}
-
-bool inSphere(double cx, double cy, double cz, double R, double x, double y, double z) {
-  double r2 = R * R;
-  double dx = x - cx, dy = y - cy, dz = z - cz;
-  double d2 = dx * dx;
-  if (!(r2 > d2)) return false;
-  d2 += dy * dy;
-  if (!(r2 > d2)) return false;
-  d2 += dz * dz;
-  return r2 > d2;
-}
-
-bool inSphereShell(double cx, double cy, double cz, double r1, double r2, double x, double y,
-                   double z) {
-  bool a = inSphere(cx, cy, cz, r1, x, y, z);
-  bool b = inSphere(cx, cy, cz, r2, x, y, z);
-  return a != b;
-}
-
-bool inCylinder(double cx, double cy, double cz, double R, double L, double x, double y, double z) {
-  if (!(x > cx - L / 2.0)) return false;
-  if (!(x < cx + L / 2.0)) return false;
-  double r2 = R * R;
-  double dy = y - cy, dz = z - cz;
-  double d2 = dy * dy;
-  if (!(r2 > d2)) return false;
-  d2 += dz * dz;
-  return r2 > d2;
-}
-
-bool inCylinderShell(double cx, double cy, double cz, double r1, double r2, double L, double x,
-                     double y, double z) {
-  bool a = inCylinder(cx, cy, cz, r1, L, x, y, z);
-  bool b = inCylinder(cx, cy, cz, r2, L, x, y, z);
-  return a != b;
-}
 
 bool inRegion(double x, double y, double z, int regionID) {
   requireRegion("inRegion", regionID);
