@@ -2,18 +2,7 @@
 #ifndef TAVO_GEOMETRY_REGIONTABLE_H
 #define TAVO_GEOMETRY_REGIONTABLE_H
 
-#include <array>
-#include <vector>
-
 namespace tavo::detail {
-
-// One row of the loaded region table: type code and numbers (centre first).
-struct RegionRow {
-  int type = 0;
-  std::array<double, 9> params{};
-};
-// The rows of the loaded table by regionID; empty before a load.
-std::vector<RegionRow> regionRows();
 
 // Empties the region table and clears the load flag, so that tests and
 // fuzzers can load many region files in one process. A simulator loads its
