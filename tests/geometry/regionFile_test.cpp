@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-
 #include <string>
 #include <vector>
 
