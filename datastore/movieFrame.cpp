@@ -23,12 +23,11 @@ namespace tavo::detail {
 
 namespace {
 
-#ifdef TAVO_READ_BUFFER_BYTES
+#if defined(TAVO_READ_BUFFER_BYTES) && TAVO_READ_BUFFER_BYTES > 0
 constexpr std::size_t kReadBytes = TAVO_READ_BUFFER_BYTES;
 #else
 constexpr std::size_t kReadBytes = std::size_t{1} << 20;
 #endif
-static_assert(kReadBytes > 0, "TAVO_READ_BUFFER_BYTES must be positive");
 
 constexpr std::size_t kWordCapacity = 16;  // longer than any keyword, NUL included
 constexpr std::size_t kPad = 16;           // readable bytes past the window

@@ -99,6 +99,8 @@ class MovieInput {
   // Adds the line ends consumed from now on to *lines (null: no count).
   void countLines(std::int64_t* lines) { lines_ = lines; }
   std::int64_t* lineCounter() const { return lines_; }
+  // How far into the file the reads have gone: its size once the end is met.
+  std::int64_t bytesSeen() const { return next_; }
   const char* path() const { return path_; }
 
   // Skips white space and makes the next token visible whole; false at the

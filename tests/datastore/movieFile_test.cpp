@@ -3,32 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "allocationCounter.h"
 #include "datastore/movieFrame.h"
 #include "testSupport.h"
-
-// Counts C++ allocations while `g_counting` is set.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t n) {
-  if (g_counting) ++g_allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -478,15 +463,14 @@ TEST(MovieReader, AllocatesNothingPerFrame) {
   createMovie_toFile("m.Tavomovie", 0);
   createMovie_toFile("m.Tavomovie", 1);
   long long pos = 0;
-  readMovie_fromFile("m.Tavomovie", &pos);  // warms the buffer up
-  g_allocations = 0;
-  g_counting = true;
-  for (int r = 0; r < 20; ++r) {
-    if (r % 2 == 0) pos = 0;
-    readMovie_fromFile("m.Tavomovie", &pos);
-  }
-  g_counting = false;
-  EXPECT_EQ(g_allocations.load(), 0);
+  readMovie_fromFile("m.Tavomovie", &pos);  // warms the buffers up
+  EXPECT_EQ(tavo::test::allocationsOf([&] {
+              for (int r = 0; r < 20; ++r) {
+                if (r % 2 == 0) pos = 0;
+                readMovie_fromFile("m.Tavomovie", &pos);
+              }
+            }),
+            0);
   EXPECT_EQ(readCurrentStep(), 1);
 }
 
