@@ -110,8 +110,7 @@ void expectSameAsReference(const std::string& text, const std::vector<int>& slot
     EXPECT_EQ(frame.time, f.step * 0.5);
     ASSERT_EQ(frame.positions.size(), slots.size());
     for (std::size_t s = 0; s < slots.size(); ++s)
-      EXPECT_EQ(0, std::memcmp(frame.positions[s].data(), f.positions[s].data(),
-                               f.positions[s].size() * sizeof(double)))
+      EXPECT_TRUE(tavo::test::sameBits(frame.positions[s], f.positions[s]))
           << "frame " << k << " specie " << s;
   }
 }
