@@ -145,6 +145,10 @@ TEST(MovieIndex, EqualsFullReadingOnUnusualLayouts) {
       {"cut inside a number", movie.substr(0, movie.size() - 4), 2},
       {"cut after the last number", movie.substr(0, movie.size() - 2), 2},
       {"cut after the last keyword", movie + "step", 3},
+      {"a last line short of its count",
+       movie +
+           "step 9\nspecie 0\nalive 1\n1 2 3 \nspecie 1\nalive 0\n\nspecie 2\nalive 2\n1 2 3 \n",
+       3},
       {"cut after an empty species", "step 1 specie 0 alive 0", 0, {3}},
   };
   for (const Row& row : rows) {
@@ -269,7 +273,16 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
                  "specie 0 is not a number (found 'x')");
   }
   EXPECT_THROW(movie.read(3), tavo::Error);
-  EXPECT_THROW(Movie(setupOf({3, 2}), "missing.Tavomovie"), tavo::Error);
+  for (const char* path : {"missing.Tavomovie", "."}) {
+    try {
+      Movie(setupOf({3, 2}), path);
+      ADD_FAILURE() << path;
+    } catch (const tavo::Error& e) {
+      EXPECT_EQ(e.what(), std::string(path) + ": cannot open the movie (" +
+                              (path[0] == '.' ? "Is a directory" : "No such file or directory") +
+                              ")");
+    }
+  }
 }
 
 TEST(MovieFrames, ReadIntoOneFrameAllocatesNothing) {
