@@ -46,6 +46,15 @@ inline void loadAllAlive(const std::string& path, int species, int each) {
   });
 }
 
+// The size of the file at `path`.
+inline long long fileBytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  fseeko(f, 0, SEEK_END);
+  long long size = ftello(f);
+  std::fclose(f);
+  return size;
+}
+
 }  // namespace tavo::bench
 
 #endif  // TAVO_BENCH_BENCHSUPPORT_H

@@ -49,10 +49,7 @@ void prepare(int species) {
     for (int i = 0; i < each; ++i) setPosition(s, i, u(rng), u(rng), u(rng));
   std::remove(g_fixture.moviePath.c_str());
   createMovie_toFile(g_fixture.moviePath.c_str(), 0);
-  std::FILE* m = std::fopen(g_fixture.moviePath.c_str(), "r");
-  fseeko(m, 0, SEEK_END);
-  g_fixture.frameBytes = static_cast<std::size_t>(ftello(m));
-  std::fclose(m);
+  g_fixture.frameBytes = static_cast<std::size_t>(tavo::bench::fileBytes(g_fixture.moviePath));
   g_fixture.species = species;
 }
 

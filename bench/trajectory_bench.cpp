@@ -60,10 +60,7 @@ void prepare() {
       }
     createMovie_toFile(g_fixture.moviePath.c_str(), t);
   }
-  std::FILE* m = std::fopen(g_fixture.moviePath.c_str(), "r");
-  fseeko(m, 0, SEEK_END);
-  g_fixture.movieBytes = static_cast<std::int64_t>(ftello(m));
-  std::fclose(m);
+  g_fixture.movieBytes = tavo::bench::fileBytes(g_fixture.moviePath);
   g_fixture.ready = true;
 }
 
