@@ -198,11 +198,9 @@ std::string FrameError::description() const {
 
 MovieInput::MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, const char* path)
     : fd_(fd), next_(offset), path_(path ? path : "") {
-  // Room for one read and two tokens: a read then never needs to move the
-  // unread bytes unless fewer than kReadBytes are free. The kPad bytes past
-  // the window let the coordinate loop look at the byte at end_ without a
-  // bounds test; they are never taken as file data.
-  const std::size_t window = kReadBytes + 2 * (kMaxNumberText + 1);
+  // The kPad bytes past the window let the coordinate loop look at the byte
+  // at end_ without a bounds test; they are never taken as file data.
+  const std::size_t window = kReadBytes + kMaxNumberText + 1;
   if (buffer.size() < window + kPad) buffer.resize(window + kPad);
   base_ = buffer.data();
   cap_ = window;
@@ -494,17 +492,16 @@ Scan MovieInput::readRealSlow(double& out) {
   return Scan::ok;
 }
 
-// Keeps the unread bytes (never more than a token's worth), appends up to
-// kReadBytes of what the file has next; false when nothing was added.
+// Keeps the unread bytes, appends what the file has next; false when nothing
+// was added.
 bool MovieInput::refill() {
-  if (static_cast<std::size_t>(base_ + cap_ - end_) < kReadBytes) {
-    std::size_t keep = static_cast<std::size_t>(end_ - p_);
-    std::memmove(base_, p_, keep);
-    p_ = base_;
-    end_ = base_ + keep;
-  }
+  std::size_t keep = static_cast<std::size_t>(end_ - p_);
+  if (p_ != base_) std::memmove(base_, p_, keep);
+  p_ = base_;
+  end_ = base_ + keep;
+  std::size_t room = cap_ - keep;
   for (;;) {
-    ssize_t got = ::pread(fd_, end_, kReadBytes, static_cast<off_t>(next_));
+    ssize_t got = ::pread(fd_, end_, room, static_cast<off_t>(next_));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
       FrameFaultInfo f;
