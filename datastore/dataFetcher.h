@@ -57,7 +57,6 @@ class ForwardLookup {
   // Sizes the table for `species` x `species` lists of `listLength` ints,
   // each [0, -1, -1, ...].
   void reset(int species, std::size_t listLength);
-  void release();
 
  private:
   std::size_t rowOffset(int a) const {
@@ -78,7 +77,6 @@ class ReverseLookup {
   }
   std::size_t listLength() const { return listLength_; }  // N_rev + 1
   void reset(int species, std::size_t listLength);
-  void release();
 
  private:
   std::vector<int> cells_;
@@ -95,7 +93,8 @@ extern ReverseLookup pp_rev_hash;           // N_species lists of N_rev+1 ints
 // ---------------------------------------------------------------------------
 
 // Loads a setup file into the store, printing progress to standard output.
-// Any format error ends the process through errorOut().
+// Any format error ends the process through errorOut(); the store changes
+// only once the whole file is read, and a failed load leaves it released.
 void initDataStructure_fromFile(const char* path);
 bool data_initialization_success();  // true while a completely loaded data set is present
 void copy_current_new();             // next-step alive flags and counts := current ones
