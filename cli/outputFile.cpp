@@ -174,6 +174,13 @@ OutputFile::OutputFile(const std::string& path) : Output(-1, path), target_(path
   }
   bool replacing = stat(target_.c_str(), &st) == 0;
   if (replacing && S_ISDIR(st.st_mode)) throw Error(path + ": is a folder");
+  if (replacing && !S_ISREG(st.st_mode)) {
+    // A device, pipe or socket (/dev/null, /dev/stdout) cannot be replaced:
+    // it is written in place.
+    fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) throw Error(path + ": cannot open: " + describeErrno(errno));
+    return;
+  }
 
   fs::path target(target_);
   fs::path folder = target.parent_path();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,25 @@ TEST(OutputFileTest, WritingThroughALinkReplacesItsTarget) {
   lstat("link", &st);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(readFile("real"), "new");
+}
+
+TEST(OutputFileTest, DevicesAreWrittenInPlace) {
+  OutputFile file("/dev/null");
+  file.text("gone");
+  EXPECT_NO_THROW(file.commit());
+}
+
+TEST(OutputFileDeathTest, AnInterruptRemovesTheTemporaries) {
+  mkdir("out", 0755);
+  EXPECT_EXIT(
+      {
+        OutputFile first("out/a");
+        OutputFile second("out/b");
+        first.text("partial");
+        raise(SIGINT);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(listFolder("out"), std::vector<std::string>{});
 }
 
 TEST(OutputFileTest, FailuresNameTheOutput) {
