@@ -96,8 +96,8 @@ fs::path resolved(const std::string& path) {
 // ---------------------------------------------------------------------------
 
 bool samePath(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
+  struct stat sa {};
+  struct stat sb {};
   bool aExists = stat(a.c_str(), &sa) == 0;
   bool bExists = stat(b.c_str(), &sb) == 0;
   if (aExists && bExists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
