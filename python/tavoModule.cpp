@@ -1,0 +1,563 @@
+// tavoModule.cpp - the Python module `tavo`: setups and movies as NumPy
+// arrays.
+//
+//   tavo.Setup(path)                  species, reactions, environment
+//   tavo.Movie(setup, movie_path)     len, steps, times, counts, refresh,
+//                                     m[k], m[-1], m[::10], iteration
+//   frame.positions(species)          (n, 3) float64 view, no copy
+//   tavo.Error                        every failure, a ValueError
+//
+// A frame's arrays borrow the frame's own vectors: each array holds a
+// reference to the Python frame object, which owns its tavo::Frame, so the
+// coordinates live as long as any array over them. No Python object is ever
+// made per molecule. File work (reading a setup, indexing, reading a frame)
+// runs with the GIL released.
+//
+// Sections: state, helpers, setup, frames, movie, module.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "trajectory/trajectory.h"
+
+namespace py = pybind11;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// State
+// ---------------------------------------------------------------------------
+
+// The named-tuple types that carry a setup's records to Python. Made once
+// when the module loads; the module keeps them alive for the interpreter's
+// life, so plain handles suffice (no destructor runs after finalisation).
+struct State {
+  py::handle speciesType;  // tavo.Species
+  py::handle forwardType;  // tavo.ForwardReaction
+  py::handle reverseType;  // tavo.ReverseReaction
+};
+State state;
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+
+// A path given as str, bytes or os.PathLike, in the file system's encoding.
+std::string fsPath(const py::object& path) {
+  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+// A species given by name or by ID, resolved against a setup.
+using SpeciesKey = std::variant<int, std::string>;
+
+int speciesIndex(const tavo::Setup& setup, const SpeciesKey& key) {
+  const int n = static_cast<int>(setup.species.size());
+  if (const int* id = std::get_if<int>(&key)) {
+    if (*id < 0 || *id >= n)
+      throw tavo::Error(setup.path + ": no species with ID " + std::to_string(*id) +
+                        " (the setup has " + std::to_string(n) + ")");
+    return *id;
+  }
+  const std::string& name = std::get<std::string>(key);
+  const int id = setup.speciesId(name);
+  if (id < 0) throw tavo::Error(setup.path + ": no species called '" + name + "'");
+  return id;
+}
+
+py::list speciesNames(const tavo::Setup& setup) {
+  py::list names;
+  for (const tavo::Species& s : setup.species) names.append(s.name);
+  return names;
+}
+
+// A Python index into `size` items, negative counting from the end.
+std::size_t resolveIndex(std::int64_t k, std::size_t size, const char* what) {
+  const auto n = static_cast<std::int64_t>(size);
+  if (k < 0) k += n;
+  if (k < 0 || k >= n)
+    throw py::index_error(std::string(what) + " index out of range (" + std::to_string(size) +
+                          " frames)");
+  return static_cast<std::size_t>(k);
+}
+
+// ---------------------------------------------------------------------------
+// Setup
+// ---------------------------------------------------------------------------
+
+using SetupPtr = std::shared_ptr<tavo::Setup>;
+
+SetupPtr readSetup(const std::string& path) {
+  py::gil_scoped_release unlocked;
+  return std::make_shared<tavo::Setup>(tavo::Setup::read(path));
+}
+
+py::list speciesRecords(const tavo::Setup& setup) {
+  py::list out;
+  for (const tavo::Species& s : setup.species)
+    out.append(state.speciesType(s.id, s.name, s.mass, s.size, s.diffusion, s.slots, s.initialAlive,
+                                 s.region));
+  return out;
+}
+
+py::list forwardRecords(const tavo::Setup& setup) {
+  py::list out;
+  for (const tavo::ForwardReactionLine& r : setup.forward)
+    out.append(state.forwardType(r.reactant1, r.reactant2, r.product, r.kf));
+  return out;
+}
+
+py::list reverseRecords(const tavo::Setup& setup) {
+  py::list out;
+  for (const tavo::ReverseReactionLine& r : setup.reverse)
+    out.append(state.reverseType(r.reactant, py::tuple(py::cast(r.products)), r.kr));
+  return out;
+}
+
+std::string setupRepr(const tavo::Setup& setup) {
+  return "<tavo.Setup '" + setup.path + "': " + std::to_string(setup.species.size()) +
+         " species, " + std::to_string(setup.forward.size()) + " forward and " +
+         std::to_string(setup.reverse.size()) + " reverse reactions>";
+}
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+
+// A frame as Python sees it: the frame itself and the setup that names its
+// species. Held by value inside the Python object, whose lifetime the
+// position arrays extend.
+struct PyFrame {
+  tavo::Frame frame;
+  SetupPtr setup;
+  std::string moviePath;
+};
+
+// Zero-copy (n, 3) view of one species' coordinates, read-only so that the
+// frame stays what the file says.
+py::array positionsView(py::object self, const SpeciesKey& key) {
+  const auto& f = self.cast<const PyFrame&>();
+  const int id = speciesIndex(*f.setup, key);
+  const std::vector<double>& xyz = f.frame.positions[static_cast<std::size_t>(id)];
+  const auto n = static_cast<py::ssize_t>(xyz.size() / 3);
+  py::array_t<double> view({n, py::ssize_t{3}},
+                           {py::ssize_t{3 * sizeof(double)}, py::ssize_t{sizeof(double)}},
+                           xyz.data(), self);
+  py::detail::array_proxy(view.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+  return view;
+}
+
+py::array_t<std::int64_t> frameCounts(const PyFrame& f) {
+  py::array_t<std::int64_t> counts(static_cast<py::ssize_t>(f.frame.positions.size()));
+  auto out = counts.mutable_unchecked<1>();
+  for (std::size_t s = 0; s < f.frame.positions.size(); ++s)
+    out(static_cast<py::ssize_t>(s)) = f.frame.count(static_cast<int>(s));
+  return counts;
+}
+
+std::string frameRepr(const PyFrame& f) {
+  std::int64_t molecules = 0;
+  for (std::size_t s = 0; s < f.frame.positions.size(); ++s)
+    molecules += f.frame.count(static_cast<int>(s));
+  return "<tavo.Frame " + std::to_string(f.frame.index) + " of '" + f.moviePath + "': step " +
+         std::to_string(f.frame.step) + ", time " +
+         py::str("{:.6g}").format(f.frame.time).cast<std::string>() + " s, " +
+         std::to_string(molecules) + " molecules>";
+}
+
+// ---------------------------------------------------------------------------
+// Movie
+// ---------------------------------------------------------------------------
+
+// What a Python Movie and every slice and iterator of it share. The C++
+// movie lets one thread index while others read; two refreshes at once are
+// kept apart here, since Python threads may call refresh() together.
+struct MovieShare {
+  tavo::Movie movie;
+  SetupPtr setup;
+  std::mutex refreshing;
+};
+using MoviePtr = std::shared_ptr<MovieShare>;
+
+PyFrame readFrame(const MovieShare& m, std::size_t k) {
+  PyFrame f{{}, m.setup, m.movie.path()};
+  py::gil_scoped_release unlocked;
+  m.movie.read(k, f.frame);
+  return f;
+}
+
+// An arithmetic run of frame indices, as a slice of a movie picks them.
+struct FrameRange {
+  std::size_t start = 0;
+  std::int64_t stride = 1;
+  std::size_t length = 0;
+
+  std::size_t at(std::size_t i) const {
+    return static_cast<std::size_t>(static_cast<std::int64_t>(start) +
+                                    static_cast<std::int64_t>(i) * stride);
+  }
+  FrameRange slice(const py::slice& s) const {
+    py::ssize_t first = 0, stop = 0, step = 0, n = 0;
+    if (!s.compute(static_cast<py::ssize_t>(length), &first, &stop, &step, &n))
+      throw py::error_already_set();
+    // An empty run needs a valid start only for its repr; keep it in bounds.
+    return {n > 0 ? at(static_cast<std::size_t>(first)) : start, stride * step,
+            static_cast<std::size_t>(n)};
+  }
+};
+
+// A selection of a movie's frames (m[::10]): read lazily, frame by frame.
+struct PyFrames {
+  MoviePtr movie;
+  FrameRange range;
+};
+
+// Iterates over a fixed run of frames, reading each when it is reached.
+struct FrameIterator {
+  MoviePtr movie;
+  FrameRange range;
+  std::size_t next = 0;
+};
+
+FrameRange wholeMovie(const MovieShare& m) { return {0, 1, m.movie.size()}; }
+
+py::array_t<std::int64_t> rangeSteps(const MovieShare& m, const FrameRange& r) {
+  py::array_t<std::int64_t> steps(static_cast<py::ssize_t>(r.length));
+  std::int64_t* out = steps.mutable_data();
+  py::gil_scoped_release unlocked;
+  for (std::size_t i = 0; i < r.length; ++i) out[i] = m.movie.step(r.at(i));
+  return steps;
+}
+
+// Times as the frames give them: step x time step, in double.
+py::array_t<double> rangeTimes(const MovieShare& m, const FrameRange& r) {
+  py::array_t<double> times(static_cast<py::ssize_t>(r.length));
+  double* out = times.mutable_data();
+  const double dt = m.setup->timeStep;
+  py::gil_scoped_release unlocked;
+  for (std::size_t i = 0; i < r.length; ++i)
+    out[i] = static_cast<double>(m.movie.step(r.at(i))) * dt;
+  return times;
+}
+
+py::array_t<std::int64_t> rangeCounts(const MovieShare& m, const FrameRange& r) {
+  const std::size_t species = m.setup->species.size();
+  py::array_t<std::int64_t> counts(
+      {static_cast<py::ssize_t>(r.length), static_cast<py::ssize_t>(species)});
+  std::int64_t* out = counts.mutable_data();
+  py::gil_scoped_release unlocked;
+  for (std::size_t i = 0; i < r.length; ++i)
+    for (std::size_t s = 0; s < species; ++s)
+      out[i * species + s] = m.movie.count(r.at(i), static_cast<int>(s));
+  return counts;
+}
+
+py::array_t<std::int64_t> rangeIndices(const FrameRange& r) {
+  py::array_t<std::int64_t> indices(static_cast<py::ssize_t>(r.length));
+  std::int64_t* out = indices.mutable_data();
+  for (std::size_t i = 0; i < r.length; ++i) out[i] = static_cast<std::int64_t>(r.at(i));
+  return indices;
+}
+
+MoviePtr openMovie(SetupPtr setup, const std::string& moviePath) {
+  py::gil_scoped_release unlocked;
+  return std::make_shared<MovieShare>(tavo::Movie(*setup, moviePath), std::move(setup));
+}
+
+std::size_t refreshMovie(MovieShare& m, std::int64_t maxBytes) {
+  py::gil_scoped_release unlocked;
+  std::lock_guard<std::mutex> one(m.refreshing);
+  return m.movie.refresh(maxBytes);
+}
+
+std::string movieRepr(const MovieShare& m) {
+  return "<tavo.Movie '" + m.movie.path() + "': " + std::to_string(m.movie.size()) + " frames, " +
+         std::to_string(m.setup->species.size()) + " species>";
+}
+
+// ---------------------------------------------------------------------------
+// Module
+// ---------------------------------------------------------------------------
+
+void defineRecords(py::module_& m) {
+  py::object namedtuple = py::module_::import("collections").attr("namedtuple");
+  py::object species =
+      namedtuple("Species", py::make_tuple("id", "name", "mass", "size", "diffusion", "slots",
+                                           "initial_alive", "region"));
+  species.attr("__doc__") =
+      "A species of a setup: ID, name, atomic mass, size (diameter, m), diffusion\n"
+      "constant (m^2/s), slots (the most live molecules a frame may hold), live\n"
+      "molecules at the start, and the region it lives in.";
+  py::object forward =
+      namedtuple("ForwardReaction", py::make_tuple("reactant1", "reactant2", "product", "kf"));
+  forward.attr("__doc__") =
+      "A bimolecular reaction reactant1 + reactant2 -> product with rate constant kf.";
+  py::object reverse = namedtuple("ReverseReaction", py::make_tuple("reactant", "products", "kr"));
+  reverse.attr("__doc__") =
+      "A unimolecular reaction reactant -> products (a tuple of IDs) with rate constant kr.";
+  for (py::object* type : {&species, &forward, &reverse}) type->attr("__module__") = "tavo";
+  m.attr("Species") = species;
+  m.attr("ForwardReaction") = forward;
+  m.attr("ReverseReaction") = reverse;
+  state = {species.release(), forward.release(), reverse.release()};
+}
+
+void defineSetup(py::module_& m) {
+  py::class_<tavo::Setup, SetupPtr>(m, "Setup", R"doc(
+A setup file read into plain Python values.
+
+Parameters
+----------
+path : str or os.PathLike
+    The setup file.
+
+Attributes
+----------
+species : list of Species
+    In ID order: id, name, mass, size, diffusion, slots, initial_alive, region.
+forward, reverse : list of ForwardReaction, list of ReverseReaction
+    The reaction lines in file order.
+temperature, viscosity, pH : float
+total_step : int
+    Number of simulation steps.
+time_step : float
+    Seconds per step.
+
+Raises
+------
+tavo.Error
+    When the file cannot be read or is malformed; the message names the file.
+)doc")
+      .def(py::init([](const py::object& path) { return readSetup(fsPath(path)); }),
+           py::arg("path"))
+      .def_property_readonly(
+          "path", [](const tavo::Setup& s) { return s.path; }, "The setup file's path.")
+      .def_property_readonly("species", &speciesRecords,
+                             "The species, in ID order (list of Species).")
+      .def_property_readonly("species_names", &speciesNames, "The species names, in ID order.")
+      .def_property_readonly("forward", &forwardRecords, "Forward reactions, in file order.")
+      .def_property_readonly("reverse", &reverseRecords, "Reverse reactions, in file order.")
+      .def_readonly("temperature", &tavo::Setup::temperature, "Temperature, K.")
+      .def_readonly("viscosity", &tavo::Setup::viscosity, "Viscosity.")
+      .def_readonly("pH", &tavo::Setup::pH, "pH.")
+      .def_readonly("total_step", &tavo::Setup::totalStep, "Number of simulation steps.")
+      .def_readonly("time_step", &tavo::Setup::timeStep, "Seconds per step.")
+      .def(
+          "species_id",
+          [](const tavo::Setup& s, const std::string& name) { return speciesIndex(s, name); },
+          py::arg("name"), "ID of the species called `name`; tavo.Error when there is none.")
+      .def("__repr__", &setupRepr);
+}
+
+void defineFrame(py::module_& m) {
+  py::class_<PyFrame>(m, "Frame", R"doc(
+One frame of a movie: its step, time and every species' live molecules.
+
+Frames come from a Movie (``m[k]``, iteration); they hold their coordinates
+and stay valid after the movie is gone.
+
+Attributes
+----------
+index : int
+    Position of the frame in the movie.
+step : int
+time : float
+    step x the setup's time step, seconds.
+counts : numpy.ndarray of int64
+    Live molecules of each species, in ID order.
+species : list of str
+    The species names, in ID order.
+)doc")
+      .def_property_readonly("index", [](const PyFrame& f) { return f.frame.index; })
+      .def_property_readonly("step", [](const PyFrame& f) { return f.frame.step; })
+      .def_property_readonly("time", [](const PyFrame& f) { return f.frame.time; })
+      .def_property_readonly("counts", &frameCounts)
+      .def_property_readonly("species", [](const PyFrame& f) { return speciesNames(*f.setup); })
+      .def("positions", &positionsView, py::arg("species"), R"doc(
+Live molecules' coordinates of one species.
+
+Parameters
+----------
+species : str or int
+    Species name or ID.
+
+Returns
+-------
+numpy.ndarray
+    Shape (n, 3), float64, metres, in file order; a read-only view of the
+    frame's own data (no copy). Use ``.copy()`` for an array to modify.
+
+Notes
+-----
+Molecules are listed afresh in every frame: the i-th molecule of one frame is
+not necessarily the i-th of the next once molecules of the species have been
+made or consumed.
+
+Raises
+------
+tavo.Error
+    When the setup has no such species.
+)doc")
+      .def("__repr__", &frameRepr);
+}
+
+void defineMovie(py::module_& m) {
+  py::class_<FrameIterator>(m, "FrameIterator", "Iterator over frames, each read when reached.")
+      .def("__iter__", [](py::object self) { return self; })
+      .def("__next__", [](FrameIterator& it) {
+        if (it.next >= it.range.length) throw py::stop_iteration();
+        return readFrame(*it.movie, it.range.at(it.next++));
+      });
+
+  py::class_<PyFrames>(m, "Frames", R"doc(
+A selection of a movie's frames, such as ``m[::10]``: a sequence read lazily.
+
+Supports ``len``, indexing (negative too), slicing and iteration, and has
+``steps``, ``times``, ``counts`` and ``indices`` (positions in the movie) like
+a Movie.
+)doc")
+      .def("__len__", [](const PyFrames& f) { return f.range.length; })
+      .def("__getitem__",
+           [](const PyFrames& f, std::int64_t k) {
+             return readFrame(*f.movie, f.range.at(resolveIndex(k, f.range.length, "frame")));
+           })
+      .def("__getitem__",
+           [](const PyFrames& f, const py::slice& s) {
+             return PyFrames{f.movie, f.range.slice(s)};
+           })
+      .def("__iter__",
+           [](const PyFrames& f) {
+             return FrameIterator{f.movie, f.range};
+           })
+      .def_property_readonly("steps",
+                             [](const PyFrames& f) { return rangeSteps(*f.movie, f.range); })
+      .def_property_readonly("times",
+                             [](const PyFrames& f) { return rangeTimes(*f.movie, f.range); })
+      .def_property_readonly("counts",
+                             [](const PyFrames& f) { return rangeCounts(*f.movie, f.range); })
+      .def_property_readonly("indices", [](const PyFrames& f) { return rangeIndices(f.range); })
+      .def("__repr__", [](const PyFrames& f) {
+        return "<tavo.Frames of '" + f.movie->movie.path() +
+               "': " + std::to_string(f.range.length) + " frames>";
+      });
+
+  py::class_<MovieShare, MoviePtr>(m, "Movie", R"doc(
+A movie file of a setup: frames indexed once, each read on demand.
+
+Parameters
+----------
+setup : str, os.PathLike or Setup
+    The setup the movie was written for (a path, or a Setup already read).
+movie_path : str or os.PathLike
+    The movie file. It is indexed to its last complete frame; bytes after it
+    (a frame still being written) are left for ``refresh()``.
+
+A Movie is a sequence of Frame: ``len(m)``, ``m[k]``, ``m[-1]``, ``m[::10]``
+(a lazy Frames selection) and ``for frame in m``. Any number of movies may
+be open at once. Reading releases the GIL.
+
+Attributes
+----------
+steps : numpy.ndarray of int64
+    Step of every frame, from the index.
+times : numpy.ndarray of float64
+    step x time step, seconds.
+counts : numpy.ndarray of int64, shape (frames, species)
+    Live molecules per frame and species, from the index (no frame read).
+species : list of str
+    The species names, in ID order.
+setup : Setup
+
+Raises
+------
+tavo.Error
+    When a file cannot be read or a frame is damaged; the message names the
+    file, and the frame and byte offset where there is one.
+
+Examples
+--------
+>>> m = tavo.Movie("demo.Tavosetup", "demo.Tavomovie")
+>>> last = m[-1]
+>>> xyz = last.positions("S")   # (n, 3) float64, no copy
+)doc")
+      .def(py::init([](const SetupPtr& setup, const py::object& moviePath) {
+             return openMovie(setup, fsPath(moviePath));
+           }),
+           py::arg("setup"), py::arg("movie_path"))
+      .def(py::init([](const py::object& setupPath, const py::object& moviePath) {
+             return openMovie(readSetup(fsPath(setupPath)), fsPath(moviePath));
+           }),
+           py::arg("setup"), py::arg("movie_path"))
+      .def_property_readonly(
+          "path", [](const MovieShare& mv) { return mv.movie.path(); }, "The movie file's path.")
+      .def_property_readonly(
+          "setup", [](const MovieShare& mv) { return mv.setup; }, "The Setup of the movie.")
+      .def_property_readonly(
+          "species", [](const MovieShare& mv) { return speciesNames(*mv.setup); },
+          "The species names, in ID order.")
+      .def_property_readonly("steps",
+                             [](const MovieShare& mv) { return rangeSteps(mv, wholeMovie(mv)); })
+      .def_property_readonly("times",
+                             [](const MovieShare& mv) { return rangeTimes(mv, wholeMovie(mv)); })
+      .def_property_readonly("counts",
+                             [](const MovieShare& mv) { return rangeCounts(mv, wholeMovie(mv)); })
+      .def_property_readonly(
+          "partial_bytes", [](const MovieShare& mv) { return mv.movie.partialBytes(); },
+          "Bytes after the last complete frame (a frame still being written).")
+      .def("refresh", &refreshMovie, py::arg("max_bytes") = -1, R"doc(
+Index the frames appended since the last scan.
+
+Parameters
+----------
+max_bytes : int, optional
+    Scan at most about this many bytes (all when negative), to index a large
+    file in pieces.
+
+Returns
+-------
+int
+    Number of frames added.
+)doc")
+      .def("__len__", [](const MovieShare& mv) { return mv.movie.size(); })
+      .def("__getitem__",
+           [](const MovieShare& mv, std::int64_t k) {
+             return readFrame(mv, resolveIndex(k, mv.movie.size(), "frame"));
+           })
+      .def("__getitem__",
+           [](const MoviePtr& mv, const py::slice& s) {
+             return PyFrames{mv, wholeMovie(*mv).slice(s)};
+           })
+      .def(
+          "__iter__",
+          [](const MoviePtr& mv) {
+            return FrameIterator{mv, wholeMovie(*mv)};
+          },
+          "Iterate over the frames indexed when the iteration starts.")
+      .def("__repr__", &movieRepr);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tavo, m) {
+  m.doc() = R"doc(
+Setups and movies of particle-based reaction-diffusion simulations, as NumPy.
+
+Setup(path)                the species, reactions and environment of a setup
+Movie(setup, movie_path)   a movie's frames: steps, times, counts, m[k], slices
+Frame.positions(species)   (n, 3) float64 coordinates, a view without copy
+Error                      every failure (a ValueError), naming the file
+)doc";
+  py::register_exception<tavo::Error>(m, "Error", PyExc_ValueError);
+  defineRecords(m);
+  defineSetup(m);
+  defineFrame(m);
+  defineMovie(m);
+}
