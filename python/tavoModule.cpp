@@ -17,8 +17,10 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -50,11 +52,6 @@ State state;
 // ---------------------------------------------------------------------------
 // Helpers
 // ---------------------------------------------------------------------------
-
-// A path given as str, bytes or os.PathLike, in the file system's encoding.
-std::string fsPath(const py::object& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-}
 
 // A species given by name or by ID, resolved against a setup.
 using SpeciesKey = std::variant<int, std::string>;
@@ -143,8 +140,9 @@ struct PyFrame {
 
 // Zero-copy (n, 3) view of one species' coordinates, read-only so that the
 // frame stays what the file says.
-py::array positionsView(py::object self, const SpeciesKey& key) {
-  const auto& f = self.cast<const PyFrame&>();
+py::array positionsView(const PyFrame& f, const SpeciesKey& key) {
+  // The Python object that holds `f`: pybind11 hands back the existing one.
+  py::object self = py::cast(&f, py::return_value_policy::reference);
   const int id = speciesIndex(*f.setup, key);
   const std::vector<double>& xyz = f.frame.positions[static_cast<std::size_t>(id)];
   const auto n = static_cast<py::ssize_t>(xyz.size() / 3);
@@ -177,21 +175,26 @@ std::string frameRepr(const PyFrame& f) {
 // Movie
 // ---------------------------------------------------------------------------
 
-// What a Python Movie and every slice and iterator of it share. The C++
+// What a Python Movie and every selection and iterator of it share. The C++
 // movie lets one thread index while others read; two refreshes at once are
 // kept apart here, since Python threads may call refresh() together.
-struct MovieShare {
+struct MovieShare : std::enable_shared_from_this<MovieShare> {
+  MovieShare(tavo::Movie m, SetupPtr s) : movie(std::move(m)), setup(std::move(s)) {}
   tavo::Movie movie;
   SetupPtr setup;
   std::mutex refreshing;
 };
 using MoviePtr = std::shared_ptr<MovieShare>;
 
-PyFrame readFrame(const MovieShare& m, std::size_t k) {
-  PyFrame f{{}, m.setup, m.movie.path()};
+MoviePtr openMovie(SetupPtr setup, const std::string& moviePath) {
   py::gil_scoped_release unlocked;
-  m.movie.read(k, f.frame);
-  return f;
+  return std::make_shared<MovieShare>(tavo::Movie(*setup, moviePath), std::move(setup));
+}
+
+std::size_t refreshMovie(MovieShare& m, std::int64_t maxBytes) {
+  py::gil_scoped_release unlocked;
+  std::lock_guard<std::mutex> one(m.refreshing);
+  return m.movie.refresh(maxBytes);
 }
 
 // An arithmetic run of frame indices, as a slice of a movie picks them.
@@ -208,74 +211,75 @@ struct FrameRange {
     py::ssize_t first = 0, stop = 0, step = 0, n = 0;
     if (!s.compute(static_cast<py::ssize_t>(length), &first, &stop, &step, &n))
       throw py::error_already_set();
-    // An empty run needs a valid start only for its repr; keep it in bounds.
+    // An empty run keeps a start in bounds; it is never read.
     return {n > 0 ? at(static_cast<std::size_t>(first)) : start, stride * step,
             static_cast<std::size_t>(n)};
   }
 };
 
-// A selection of a movie's frames (m[::10]): read lazily, frame by frame.
-struct PyFrames {
+// Frames of one movie: the whole movie as indexed now, or a selection of it
+// (m[::10]). Frames are read when asked for, one at a time.
+struct FrameRun {
   MoviePtr movie;
   FrameRange range;
 };
+
+FrameRun runOf(const MovieShare& m) {
+  return {std::const_pointer_cast<MovieShare>(m.shared_from_this()), {0, 1, m.movie.size()}};
+}
+FrameRun runOf(const FrameRun& r) { return r; }
 
 // Iterates over a fixed run of frames, reading each when it is reached.
 struct FrameIterator {
-  MoviePtr movie;
-  FrameRange range;
+  FrameRun run;
   std::size_t next = 0;
 };
 
-FrameRange wholeMovie(const MovieShare& m) { return {0, 1, m.movie.size()}; }
+PyFrame readFrame(const FrameRun& r, std::size_t i) {
+  PyFrame f{{}, r.movie->setup, r.movie->movie.path()};
+  const std::size_t k = r.range.at(i);
+  py::gil_scoped_release unlocked;
+  r.movie->movie.read(k, f.frame);
+  return f;
+}
 
-py::array_t<std::int64_t> rangeSteps(const MovieShare& m, const FrameRange& r) {
-  py::array_t<std::int64_t> steps(static_cast<py::ssize_t>(r.length));
+py::array_t<std::int64_t> runSteps(const FrameRun& r) {
+  py::array_t<std::int64_t> steps(static_cast<py::ssize_t>(r.range.length));
   std::int64_t* out = steps.mutable_data();
   py::gil_scoped_release unlocked;
-  for (std::size_t i = 0; i < r.length; ++i) out[i] = m.movie.step(r.at(i));
+  for (std::size_t i = 0; i < r.range.length; ++i) out[i] = r.movie->movie.step(r.range.at(i));
   return steps;
 }
 
 // Times as the frames give them: step x time step, in double.
-py::array_t<double> rangeTimes(const MovieShare& m, const FrameRange& r) {
-  py::array_t<double> times(static_cast<py::ssize_t>(r.length));
+py::array_t<double> runTimes(const FrameRun& r) {
+  py::array_t<double> times(static_cast<py::ssize_t>(r.range.length));
   double* out = times.mutable_data();
-  const double dt = m.setup->timeStep;
+  const double dt = r.movie->setup->timeStep;
   py::gil_scoped_release unlocked;
-  for (std::size_t i = 0; i < r.length; ++i)
-    out[i] = static_cast<double>(m.movie.step(r.at(i))) * dt;
+  for (std::size_t i = 0; i < r.range.length; ++i)
+    out[i] = static_cast<double>(r.movie->movie.step(r.range.at(i))) * dt;
   return times;
 }
 
-py::array_t<std::int64_t> rangeCounts(const MovieShare& m, const FrameRange& r) {
-  const std::size_t species = m.setup->species.size();
+py::array_t<std::int64_t> runCounts(const FrameRun& r) {
+  const std::size_t species = r.movie->setup->species.size();
   py::array_t<std::int64_t> counts(
-      {static_cast<py::ssize_t>(r.length), static_cast<py::ssize_t>(species)});
+      {static_cast<py::ssize_t>(r.range.length), static_cast<py::ssize_t>(species)});
   std::int64_t* out = counts.mutable_data();
   py::gil_scoped_release unlocked;
-  for (std::size_t i = 0; i < r.length; ++i)
+  for (std::size_t i = 0; i < r.range.length; ++i)
     for (std::size_t s = 0; s < species; ++s)
-      out[i * species + s] = m.movie.count(r.at(i), static_cast<int>(s));
+      out[i * species + s] = r.movie->movie.count(r.range.at(i), static_cast<int>(s));
   return counts;
 }
 
-py::array_t<std::int64_t> rangeIndices(const FrameRange& r) {
-  py::array_t<std::int64_t> indices(static_cast<py::ssize_t>(r.length));
+py::array_t<std::int64_t> runIndices(const FrameRun& r) {
+  py::array_t<std::int64_t> indices(static_cast<py::ssize_t>(r.range.length));
   std::int64_t* out = indices.mutable_data();
-  for (std::size_t i = 0; i < r.length; ++i) out[i] = static_cast<std::int64_t>(r.at(i));
+  for (std::size_t i = 0; i < r.range.length; ++i)
+    out[i] = static_cast<std::int64_t>(r.range.at(i));
   return indices;
-}
-
-MoviePtr openMovie(SetupPtr setup, const std::string& moviePath) {
-  py::gil_scoped_release unlocked;
-  return std::make_shared<MovieShare>(tavo::Movie(*setup, moviePath), std::move(setup));
-}
-
-std::size_t refreshMovie(MovieShare& m, std::int64_t maxBytes) {
-  py::gil_scoped_release unlocked;
-  std::lock_guard<std::mutex> one(m.refreshing);
-  return m.movie.refresh(maxBytes);
 }
 
 std::string movieRepr(const MovieShare& m) {
@@ -336,7 +340,7 @@ Raises
 tavo.Error
     When the file cannot be read or is malformed; the message names the file.
 )doc")
-      .def(py::init([](const py::object& path) { return readSetup(fsPath(path)); }),
+      .def(py::init([](const std::filesystem::path& path) { return readSetup(path.string()); }),
            py::arg("path"))
       .def_property_readonly(
           "path", [](const tavo::Setup& s) { return s.path; }, "The setup file's path.")
@@ -376,13 +380,20 @@ counts : numpy.ndarray of int64
 species : list of str
     The species names, in ID order.
 )doc")
-      .def_property_readonly("index", [](const PyFrame& f) { return f.frame.index; })
-      .def_property_readonly("step", [](const PyFrame& f) { return f.frame.step; })
-      .def_property_readonly("time", [](const PyFrame& f) { return f.frame.time; })
-      .def_property_readonly("counts", &frameCounts)
-      .def_property_readonly("species", [](const PyFrame& f) { return speciesNames(*f.setup); })
-      .def("positions", &positionsView, py::arg("species"), R"doc(
-Live molecules' coordinates of one species.
+      .def_property_readonly(
+          "index", [](const PyFrame& f) { return f.frame.index; },
+          "Position of the frame in the movie.")
+      .def_property_readonly(
+          "step", [](const PyFrame& f) { return f.frame.step; }, "Simulation step of the frame.")
+      .def_property_readonly(
+          "time", [](const PyFrame& f) { return f.frame.time; },
+          "step x the setup's time step, seconds.")
+      .def_property_readonly("counts", &frameCounts, "Live molecules of each species, in ID order.")
+      .def_property_readonly(
+          "species", [](const PyFrame& f) { return speciesNames(*f.setup); },
+          "The species names, in ID order.")
+      .def("positions", &positionsView, py::arg("species"),
+           R"doc(Live molecules' coordinates of one species.
 
 Parameters
 ----------
@@ -409,47 +420,66 @@ tavo.Error
       .def("__repr__", &frameRepr);
 }
 
+// The sequence protocol and the index arrays, alike for a Movie and for a
+// selection of its frames.
+template <typename Class>
+void defineFrameSequence(Class& cls) {
+  using T = typename Class::type;
+  cls.def("__len__", [](const T& x) { return runOf(x).range.length; })
+      .def(
+          "__getitem__",
+          [](const T& x, std::int64_t k) {
+            const FrameRun r = runOf(x);
+            return readFrame(r, resolveIndex(k, r.range.length, "frame"));
+          },
+          py::arg("k"), "Frame k; negative k counts from the end.")
+      .def(
+          "__getitem__",
+          [](const T& x, const py::slice& s) {
+            FrameRun r = runOf(x);
+            r.range = r.range.slice(s);
+            return r;
+          },
+          py::arg("frames"), "A selection of frames (a Frames), read lazily.")
+      .def(
+          "__iter__", [](const T& x) { return FrameIterator{runOf(x)}; },
+          "Iterate over the frames (those indexed when the iteration starts).")
+      .def_property_readonly(
+          "steps", [](const T& x) { return runSteps(runOf(x)); },
+          "Step of every frame, from the index (int64).")
+      .def_property_readonly(
+          "times", [](const T& x) { return runTimes(runOf(x)); },
+          "step x the setup's time step of every frame, seconds (float64).")
+      .def_property_readonly(
+          "counts", [](const T& x) { return runCounts(runOf(x)); },
+          "Live molecules, shape (frames, species), from the index (int64).")
+      .def_property_readonly(
+          "indices", [](const T& x) { return runIndices(runOf(x)); },
+          "Positions of the frames in the movie (int64).");
+}
+
 void defineMovie(py::module_& m) {
   py::class_<FrameIterator>(m, "FrameIterator", "Iterator over frames, each read when reached.")
       .def("__iter__", [](py::object self) { return self; })
       .def("__next__", [](FrameIterator& it) {
-        if (it.next >= it.range.length) throw py::stop_iteration();
-        return readFrame(*it.movie, it.range.at(it.next++));
+        if (it.next >= it.run.range.length) throw py::stop_iteration();
+        return readFrame(it.run, it.next++);
       });
 
-  py::class_<PyFrames>(m, "Frames", R"doc(
+  py::class_<FrameRun> frames(m, "Frames", R"doc(
 A selection of a movie's frames, such as ``m[::10]``: a sequence read lazily.
 
 Supports ``len``, indexing (negative too), slicing and iteration, and has
 ``steps``, ``times``, ``counts`` and ``indices`` (positions in the movie) like
 a Movie.
-)doc")
-      .def("__len__", [](const PyFrames& f) { return f.range.length; })
-      .def("__getitem__",
-           [](const PyFrames& f, std::int64_t k) {
-             return readFrame(*f.movie, f.range.at(resolveIndex(k, f.range.length, "frame")));
-           })
-      .def("__getitem__",
-           [](const PyFrames& f, const py::slice& s) {
-             return PyFrames{f.movie, f.range.slice(s)};
-           })
-      .def("__iter__",
-           [](const PyFrames& f) {
-             return FrameIterator{f.movie, f.range};
-           })
-      .def_property_readonly("steps",
-                             [](const PyFrames& f) { return rangeSteps(*f.movie, f.range); })
-      .def_property_readonly("times",
-                             [](const PyFrames& f) { return rangeTimes(*f.movie, f.range); })
-      .def_property_readonly("counts",
-                             [](const PyFrames& f) { return rangeCounts(*f.movie, f.range); })
-      .def_property_readonly("indices", [](const PyFrames& f) { return rangeIndices(f.range); })
-      .def("__repr__", [](const PyFrames& f) {
-        return "<tavo.Frames of '" + f.movie->movie.path() +
-               "': " + std::to_string(f.range.length) + " frames>";
-      });
+)doc");
+  defineFrameSequence(frames);
+  frames.def("__repr__", [](const FrameRun& r) {
+    return "<tavo.Frames of '" + r.movie->movie.path() + "': " + std::to_string(r.range.length) +
+           " frames>";
+  });
 
-  py::class_<MovieShare, MoviePtr>(m, "Movie", R"doc(
+  py::class_<MovieShare, MoviePtr> movie(m, "Movie", R"doc(
 A movie file of a setup: frames indexed once, each read on demand.
 
 Parameters
@@ -472,9 +502,13 @@ times : numpy.ndarray of float64
     step x time step, seconds.
 counts : numpy.ndarray of int64, shape (frames, species)
     Live molecules per frame and species, from the index (no frame read).
+indices : numpy.ndarray of int64
+    0 .. len - 1 (as for a selection).
 species : list of str
     The species names, in ID order.
 setup : Setup
+partial_bytes : int
+    Bytes after the last complete frame, waiting for ``refresh()``.
 
 Raises
 ------
@@ -487,14 +521,16 @@ Examples
 >>> m = tavo.Movie("demo.Tavosetup", "demo.Tavomovie")
 >>> last = m[-1]
 >>> xyz = last.positions("S")   # (n, 3) float64, no copy
-)doc")
-      .def(py::init([](const SetupPtr& setup, const py::object& moviePath) {
-             return openMovie(setup, fsPath(moviePath));
+)doc");
+  movie
+      .def(py::init([](const SetupPtr& setup, const std::filesystem::path& moviePath) {
+             return openMovie(setup, moviePath.string());
            }),
            py::arg("setup"), py::arg("movie_path"))
-      .def(py::init([](const py::object& setupPath, const py::object& moviePath) {
-             return openMovie(readSetup(fsPath(setupPath)), fsPath(moviePath));
-           }),
+      .def(py::init(
+               [](const std::filesystem::path& setupPath, const std::filesystem::path& moviePath) {
+                 return openMovie(readSetup(setupPath.string()), moviePath.string());
+               }),
            py::arg("setup"), py::arg("movie_path"))
       .def_property_readonly(
           "path", [](const MovieShare& mv) { return mv.movie.path(); }, "The movie file's path.")
@@ -503,17 +539,11 @@ Examples
       .def_property_readonly(
           "species", [](const MovieShare& mv) { return speciesNames(*mv.setup); },
           "The species names, in ID order.")
-      .def_property_readonly("steps",
-                             [](const MovieShare& mv) { return rangeSteps(mv, wholeMovie(mv)); })
-      .def_property_readonly("times",
-                             [](const MovieShare& mv) { return rangeTimes(mv, wholeMovie(mv)); })
-      .def_property_readonly("counts",
-                             [](const MovieShare& mv) { return rangeCounts(mv, wholeMovie(mv)); })
       .def_property_readonly(
           "partial_bytes", [](const MovieShare& mv) { return mv.movie.partialBytes(); },
           "Bytes after the last complete frame (a frame still being written).")
-      .def("refresh", &refreshMovie, py::arg("max_bytes") = -1, R"doc(
-Index the frames appended since the last scan.
+      .def("refresh", &refreshMovie, py::arg("max_bytes") = -1,
+           R"doc(Index the frames appended since the last scan.
 
 Parameters
 ----------
@@ -525,30 +555,20 @@ Returns
 -------
 int
     Number of frames added.
+
+Raises
+------
+tavo.Error
+    When an appended frame is damaged; the frames before it stay indexed.
 )doc")
-      .def("__len__", [](const MovieShare& mv) { return mv.movie.size(); })
-      .def("__getitem__",
-           [](const MovieShare& mv, std::int64_t k) {
-             return readFrame(mv, resolveIndex(k, mv.movie.size(), "frame"));
-           })
-      .def("__getitem__",
-           [](const MoviePtr& mv, const py::slice& s) {
-             return PyFrames{mv, wholeMovie(*mv).slice(s)};
-           })
-      .def(
-          "__iter__",
-          [](const MoviePtr& mv) {
-            return FrameIterator{mv, wholeMovie(*mv)};
-          },
-          "Iterate over the frames indexed when the iteration starts.")
       .def("__repr__", &movieRepr);
+  defineFrameSequence(movie);
 }
 
 }  // namespace
 
 PYBIND11_MODULE(tavo, m) {
-  m.doc() = R"doc(
-Setups and movies of particle-based reaction-diffusion simulations, as NumPy.
+  m.doc() = R"doc(Setups and movies of particle-based reaction-diffusion simulations, as NumPy.
 
 Setup(path)                the species, reactions and environment of a setup
 Movie(setup, movie_path)   a movie's frames: steps, times, counts, m[k], slices
