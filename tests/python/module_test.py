@@ -119,42 +119,37 @@ def test_positions_are_read_only_views_that_outlive_the_frame(demo_movie):
     assert np.array_equal(first, kept)
 
 
-def damaged_movies():
-    one = frame_text(0, [np.zeros((1, 3))])
-    cases = {
-        "the word is not step": "stop 0\nspecie 0\nalive 0\n\n",
-        "species IDs out of order": "step 0\nspecie 1\nalive 0\n\n",
-        "more live molecules than slots": "step 0\nspecie 0\nalive 3\n" + "0 0 0 " * 3 + "\n",
-        "a negative live count": "step 0\nspecie 0\nalive -1\n\n",
-        "a coordinate that is no number": one + one.replace("0.000000E+00", "x", 1),
-    }
-    return [pytest.param(movie, id=what) for what, movie in cases.items()]
+ONE = frame_text(0, [np.ones((1, 3))])
 
 
-@pytest.mark.parametrize("movie", damaged_movies())
-def test_damaged_movies_raise_error_naming_the_file(write, movie):
-    setup, path = write("a.Tavosetup", setup_text([("A", 2)])), write("bad.Tavomovie", movie)
-    with pytest.raises(tavo.Error, match="bad.Tavomovie"):
-        m = tavo.Movie(setup, path)
-        [f.positions(0) for f in m]
-
-
-@pytest.mark.parametrize("what, make", [
-    ("a missing setup", lambda w: tavo.Setup(os.path.join(os.path.dirname(w("x", "")), "missing"))),
-    ("a malformed setup", lambda w: tavo.Setup(w("bad.Tavosetup", "N_species x\n"))),
-    ("a missing movie", lambda w: tavo.Movie(w("s", setup_text([("A", 1)])), "/nonexistent/m")),
-    ("an unknown species name", lambda w: tavo.Movie(w("s", setup_text([("A", 1)])),
-                                                     w("m", frame_text(0, [np.ones((1, 3))])))[0].positions("B")),
-    ("a species ID past the last", lambda w: tavo.Movie(w("s", setup_text([("A", 1)])),
-                                                        w("m", frame_text(0, [np.ones((1, 3))])))[0].positions(1)),
+# Each row: the setup's text and the movie's (None: no such file), what is done
+# with the Movie, and the file the message must name.
+@pytest.mark.parametrize("setup, movie, use, named", [
+    pytest.param(None, ONE, len, "s.Tavosetup", id="a missing setup"),
+    pytest.param("N_species x\n", ONE, len, "s.Tavosetup", id="a malformed setup"),
+    pytest.param(setup_text([("A", 2)]), None, len, "m.Tavomovie", id="a missing movie"),
+    pytest.param(setup_text([("A", 2)]), "stop 0\nspecie 0\nalive 0\n\n", len, "m.Tavomovie",
+                 id="a frame not starting with step"),
+    pytest.param(setup_text([("A", 2)]), "step 0\nspecie 1\nalive 0\n\n", len, "m.Tavomovie",
+                 id="species out of order"),
+    pytest.param(setup_text([("A", 2)]), "step 0\nspecie 0\nalive 3\n" + "0 0 0 " * 3 + "\n", len,
+                 "m.Tavomovie", id="more molecules than slots"),
+    pytest.param(setup_text([("A", 2)]), ONE + ONE.replace("1.000000E+00", "x", 1),
+                 lambda m: m[1].positions(0), "m.Tavomovie", id="a coordinate that is no number"),
+    pytest.param(setup_text([("A", 2)]), ONE, lambda m: m[0].positions("B"), "s.Tavosetup",
+                 id="an unknown species name"),
+    pytest.param(setup_text([("A", 2)]), ONE, lambda m: m[0].positions(1), "s.Tavosetup",
+                 id="a species ID past the last"),
 ])
-def test_errors_are_value_errors_and_the_interpreter_goes_on(write, what, make):
-    with pytest.raises(tavo.Error) as caught:
-        make(write)
-    assert isinstance(caught.value, ValueError) and str(caught.value)
+def test_errors_raise_value_errors_naming_the_file_and_the_module_goes_on(tmp_path, write, setup, movie,
+                                                                         use, named):
+    paths = [write(name, text) if text is not None else str(tmp_path / name)
+             for name, text in (("s.Tavosetup", setup), ("m.Tavomovie", movie))]
+    with pytest.raises(tavo.Error, match=named) as caught:
+        use(tavo.Movie(*paths))
+    assert isinstance(caught.value, ValueError)
     # The module still reads after the failure.
-    assert len(tavo.Movie(write("ok.Tavosetup", setup_text([("A", 1)])),
-                          write("ok.Tavomovie", frame_text(0, [np.ones((1, 3))])))) == 1
+    assert len(tavo.Movie(write("ok.Tavosetup", setup_text([("A", 1)])), write("ok.Tavomovie", ONE))) == 1
 
 
 def test_movies_of_different_setups_read_at_once_from_threads(write):
