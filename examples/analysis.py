@@ -101,7 +101,7 @@ def mean_square_displacement(movie, species):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "docs", "analysis.png")
+    out = sys.argv[1] if len(sys.argv) > 1 else os.path.normpath(os.path.join(HERE, "..", "docs", "analysis.png"))
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "demo.Tavomovie")
         with gzip.open(os.path.join(HERE, "demo.Tavomovie.gz"), "rb") as src, open(path, "wb") as dst:
