@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <random>
 #include <string>
 
+#include "bench/benchSupport.h"
 #include "trajectory/trajectory.h"
 
 namespace {
@@ -28,26 +28,15 @@ struct Options {
 void writeSmallMovie() {
   const std::string base = "/tmp/tavo_frame_read_bench_" + std::to_string(getpid());
   options = {base + ".Tavosetup", base + ".Tavomovie", 1, true};
-  std::FILE* f = std::fopen(options.setup.c_str(), "w");
-  std::fputs(
-      "N_species 2\nspecie A 0 1.0 1.0e-9 1.0e-10 5000 5000 0\nspecie B 1 1.0 1.0e-9 1.0e-10 5000 "
-      "5000 0\n"
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
-      "total_step 10\ntime_step(s) 1.0e-6\n",
-      f);
-  std::fclose(f);
-  f = std::fopen(options.movie.c_str(), "w");
+  tavo::bench::loadSpeciesSetup(options.setup, 2, 5000);
+  std::remove(options.movie.c_str());  // the writer appends
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1e-6, 1e-6);
   for (int step = 0; step < 2; ++step) {
-    std::fprintf(f, "step %d\n", step);
-    for (int s = 0; s < 2; ++s) {
-      std::fprintf(f, "specie %d\nalive 5000\n", s);
-      for (int i = 0; i < 3 * 5000; ++i) std::fprintf(f, "%E ", u(rng));
-      std::fputc('\n', f);
-    }
+    for (int s = 0; s < 2; ++s)
+      for (int i = 0; i < 5000; ++i) setPosition(s, i, u(rng), u(rng), u(rng));
+    createMovie_toFile(options.movie.c_str(), step);
   }
-  std::fclose(f);
 }
 
 void ReadFrame(benchmark::State& state) {
