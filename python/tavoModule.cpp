@@ -23,7 +23,6 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -76,14 +75,14 @@ py::list speciesNames(const tavo::Setup& setup) {
   return names;
 }
 
-// A Python index into `size` items, negative counting from the end.
-std::size_t resolveIndex(std::int64_t k, std::size_t size, const char* what) {
+// A Python index into `size` frames, negative counting from the end.
+std::size_t resolveIndex(std::int64_t k, std::size_t size) {
   const auto n = static_cast<std::int64_t>(size);
-  if (k < 0) k += n;
-  if (k < 0 || k >= n)
-    throw py::index_error(std::string(what) + " index out of range (" + std::to_string(size) +
-                          " frames)");
-  return static_cast<std::size_t>(k);
+  const std::int64_t at = k < 0 ? k + n : k;
+  if (at < 0 || at >= n)
+    throw py::index_error("frame index " + std::to_string(k) + " out of range (" +
+                          std::to_string(size) + " frames)");
+  return static_cast<std::size_t>(at);
 }
 
 // ---------------------------------------------------------------------------
@@ -430,7 +429,7 @@ void defineFrameSequence(Class& cls) {
           "__getitem__",
           [](const T& x, std::int64_t k) {
             const FrameRun r = runOf(x);
-            return readFrame(r, resolveIndex(k, r.range.length, "frame"));
+            return readFrame(r, resolveIndex(k, r.range.length));
           },
           py::arg("k"), "Frame k; negative k counts from the end.")
       .def(
