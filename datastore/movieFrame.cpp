@@ -542,6 +542,9 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
 
   const int nSpecies = static_cast<int>(slots.size());
   bool skippedLine = false;  // the last species' coordinates were skipped as a line
+  std::int64_t* const lines = in.lineCounter();
+  std::int64_t lineStart = 0, lineStartLines = 0;  // that line's first coordinate
+  int lineCount = 0;                               // and its species' live count
   for (int i = 0; i < nSpecies; ++i) {
     where.species = i;
     at = tokenStart();
@@ -614,7 +617,13 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
       // (or the next frame) follows it, it held exactly these coordinates
       // in any file the reader accepts.
       skippedLine = n > 0;
-      if (n > 0 && (!in.startToken() || in.skipLine() != MovieInput::Line::skipped)) return false;
+      if (n > 0) {
+        if (!in.startToken()) return false;
+        lineStart = in.offset();
+        lineStartLines = lines != nullptr ? *lines : 0;
+        lineCount = n;
+        if (in.skipLine() != MovieInput::Line::skipped) return false;
+      }
     } else {
       for (long long j = 0; j < 3LL * n; ++j) {
         if (!in.startToken()) {
@@ -629,10 +638,21 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
 
   if constexpr (mode != Mode::read) {
     if (kFast && skippedLine) {
-      // The check the next species' block gives the lines before: the next
-      // frame must follow. At the end of the data only the token count can
-      // tell a complete frame from a cut one.
-      if (!in.startToken() || !in.nextIs("step")) return false;
+      if (in.startToken()) {
+        // The check the next species' block gives the lines before: the
+        // next frame must follow.
+        if (!in.nextIs("step")) return false;
+      } else {
+        // At the end of the data only the token count tells a complete
+        // frame from a cut one: the last line again, token by token.
+        in.seek(lineStart);
+        if (lines != nullptr) *lines = lineStartLines;
+        for (long long j = 0; j < 3LL * lineCount; ++j) {
+          if (!in.startToken()) return false;
+          in.skipToken();
+        }
+        if (!in.followedBySpace()) return false;
+      }
     } else if (!in.followedBySpace()) {
       // The last token may have been cut by the end of the data.
       if constexpr (kFast) return false;

@@ -15,9 +15,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "datastore/errorLog.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -91,9 +92,8 @@ class RegionReader {
       Status s = scan_.readDouble(out[j]);
       if (s == Status::ok) continue;
       if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) errorOut(closeMessage);
-      errorOut(formatText("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
-                          list, tavo::detail::describeFound(scan_, s).c_str())
-                   .c_str());
+      tavo::detail::fatalf("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
+                           list, tavo::detail::describeFound(scan_, s).c_str());
     }
   }
 
@@ -110,10 +110,9 @@ int readRegionCount(RegionReader& in) {
   if (s == Status::ok && n >= 0) return n;
   std::string found =
       s == Status::ok ? formatText("found '%d'", n) : tavo::detail::describeFound(in.scanner(), s);
-  errorOut(formatText("Syntax error: 'N_regions 5': the number of regions must be a whole "
-                      "number, 0 or more; %s",
-                      found.c_str())
-               .c_str());
+  tavo::detail::fatalf(
+      "Syntax error: 'N_regions 5': the number of regions must be a whole number, 0 or more; %s",
+      found.c_str());
 }
 
 // A box shell is drawn from its first box; unless that box exceeds the second
@@ -122,11 +121,10 @@ int readRegionCount(RegionReader& in) {
 void checkBoxShell(int id, const RegionParams& p) {
   bool exceeds = p[3] > p[6] || p[4] > p[7] || p[5] > p[8];
   if (!exceeds)
-    errorOut(formatText("(initGeometry_fromFile) region %d: the first box of a boxshell must be "
-                        "larger than the second along some axis, else no point can be placed in "
-                        "it!",
-                        id)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(initGeometry_fromFile) region %d: the first box of a boxshell must be larger than the "
+        "second along some axis, else no point can be placed in it!",
+        id);
 }
 
 void readRegions(RegionReader& in, RegionTable& table, int count) {
@@ -154,11 +152,10 @@ void readRegions(RegionReader& in, RegionTable& table, int count) {
 // Entry checks of the operations that read a row of the table.
 void requireRegion(const char* operation, int regionID) {
   if (!g_geo.geo_init_success)
-    errorOut(formatText("(%s) Geometry not initialized yet!", operation).c_str());
+    tavo::detail::fatalf("(%s) Geometry not initialized yet!", operation);
   if (regionID < 0 || regionID >= g_geo.N_regions)
-    errorOut(formatText("(%s) regionID %d out of range, the table holds %d regions!", operation,
-                        regionID, g_geo.N_regions)
-                 .c_str());
+    tavo::detail::fatalf("(%s) regionID %d out of range, the table holds %d regions!", operation,
+                         regionID, g_geo.N_regions);
 }
 
 }  // namespace
@@ -182,10 +179,9 @@ void initGeometry_fromFile(const char* path) {
   int count = readRegionCount(in);
   double bytes = static_cast<double>(count) * (sizeof(int) + sizeof(RegionParams));
   if (!tavo::detail::tableBytesFit(bytes))
-    errorOut(formatText("(initGeometry_fromFile) cannot allocate the region table: %d regions "
-                        "need %.3g bytes",
-                        count, bytes)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(initGeometry_fromFile) cannot allocate the region table: %d regions need %.3g bytes",
+        count, bytes);
   RegionTable table;
   readRegions(in, table, count);
 
@@ -211,6 +207,12 @@ void snapshotGeometry_toFile(const char* name) {
 }
 
 void tavo::detail::resetRegionTable() { g_geo = RegionTable{}; }
+
+const double* tavo::detail::regionRow(int id, int* type) {
+  if (!g_geo.geo_init_success || id < 0 || id >= g_geo.N_regions) return nullptr;
+  *type = g_geo.regionType[static_cast<std::size_t>(id)];
+  return g_geo.regionParam[static_cast<std::size_t>(id)].data();
+}
 
 // ---------------------------------------------------------------------------
 // Membership. Every comparison is strict, so boundaries are outside, and a

@@ -9,6 +9,11 @@ namespace tavo::detail {
 // region file once and never calls this.
 void resetRegionTable();
 
+// The numbers of region `id` of the loaded table (centre x, y, z, then the
+// type's numbers), and its type code through `type`; nullptr when the table
+// is not loaded or has no such region. For checks of the loader.
+const double* regionRow(int id, int* type);
+
 }  // namespace tavo::detail
 
 #endif  // TAVO_GEOMETRY_REGIONTABLE_H

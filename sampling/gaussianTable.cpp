@@ -24,9 +24,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "datastore/errorLog.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -119,10 +120,10 @@ double random_radius_3Dgaussian(double a, double b) {
   // The scale is sqrt(4ab); a negative or undefined product has no root and
   // would return NaN radii.
   if (!(scale2 >= 0.0))
-    errorOut(tavo::detail::formatText("(random_radius_3Dgaussian) 4*a*b = %g is negative or not a "
-                                      "number, no Gaussian radius can be drawn!",
-                                      scale2)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(random_radius_3Dgaussian) 4*a*b = %g is negative or not a number, no Gaussian radius "
+        "can be drawn!",
+        scale2);
   double s = std::sqrt(scale2);
   double u = random_number(0, 1);
   return inverse_3DGaussian(u) * s;

@@ -172,9 +172,12 @@ Movie::Movie(Setup setup, const std::string& moviePath, Indexing indexing)
   m.path = moviePath;
   for (const Species& s : m.setup.species) m.slots.push_back(std::max(s.slots, 0));
   m.fd = ::open(moviePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m.fd < 0)
+  int err = m.fd < 0 ? errno : 0;
+  struct stat st {};
+  if (err == 0 && ::fstat(m.fd, &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
+  if (err != 0)
     throw Error(
-        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(errno)));
+        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(err)));
   if (indexing == Indexing::now) refresh();
 }
 

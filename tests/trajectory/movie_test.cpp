@@ -110,8 +110,7 @@ void expectSameAsReference(const std::string& text, const std::vector<int>& slot
     EXPECT_EQ(frame.time, f.step * 0.5);
     ASSERT_EQ(frame.positions.size(), slots.size());
     for (std::size_t s = 0; s < slots.size(); ++s)
-      EXPECT_EQ(0, std::memcmp(frame.positions[s].data(), f.positions[s].data(),
-                               f.positions[s].size() * sizeof(double)))
+      EXPECT_TRUE(tavo::test::sameBits(frame.positions[s], f.positions[s]))
           << "frame " << k << " specie " << s;
   }
 }
@@ -146,6 +145,10 @@ TEST(MovieIndex, EqualsFullReadingOnUnusualLayouts) {
       {"cut inside a number", movie.substr(0, movie.size() - 4), 2},
       {"cut after the last number", movie.substr(0, movie.size() - 2), 2},
       {"cut after the last keyword", movie + "step", 3},
+      {"a last line short of its count",
+       movie +
+           "step 9\nspecie 0\nalive 1\n1 2 3 \nspecie 1\nalive 0\n\nspecie 2\nalive 2\n1 2 3 \n",
+       3},
       {"cut after an empty species", "step 1 specie 0 alive 0", 0, {3}},
   };
   for (const Row& row : rows) {
@@ -270,7 +273,16 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
                  "specie 0 is not a number (found 'x')");
   }
   EXPECT_THROW(movie.read(3), tavo::Error);
-  EXPECT_THROW(Movie(setupOf({3, 2}), "missing.Tavomovie"), tavo::Error);
+  for (const char* path : {"missing.Tavomovie", "."}) {
+    try {
+      Movie(setupOf({3, 2}), path);
+      ADD_FAILURE() << path;
+    } catch (const tavo::Error& e) {
+      EXPECT_EQ(e.what(), std::string(path) + ": cannot open the movie (" +
+                              (path[0] == '.' ? "Is a directory" : "No such file or directory") +
+                              ")");
+    }
+  }
 }
 
 TEST(MovieFrames, ReadIntoOneFrameAllocatesNothing) {
