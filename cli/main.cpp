@@ -88,7 +88,12 @@ int main(int argc, char** argv) {
     std::cout << app.version() << "\n";
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "tavo: " << oneLine(e.what()) << "\n" << usageOf(app);
+    // "tavo frobnicate" leaves the word unparsed and no command given.
+    std::vector<std::string> rest = app.remaining();
+    bool unknown = app.get_subcommands().empty() && !rest.empty() && rest.front()[0] != '-';
+    std::cerr << "tavo: "
+              << (unknown ? "unknown command '" + rest.front() + "'" : oneLine(e.what())) << "\n"
+              << usageOf(app);
     return kUsage;
   } catch (const tavo::Error& e) {
     std::cerr << "tavo: " << oneLine(e.what()) << "\n";

@@ -108,10 +108,11 @@ bool samePath(const std::string& a, const std::string& b) {
 bool isInside(const std::string& path, const std::string& folder) {
   fs::path p = resolved(path);
   fs::path f = resolved(folder);
+  if (f.filename().empty()) f = f.parent_path();  // "dir/" names dir
   auto pi = p.begin();
-  for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
-    if (fi->empty()) continue;  // a trailing separator
-    if (pi == p.end() || *pi != *fi) return false;
+  for (const fs::path& part : f) {
+    if (pi == p.end() || *pi != part) return false;
+    ++pi;
   }
   for (; pi != p.end(); ++pi)
     if (!pi->empty()) return true;
