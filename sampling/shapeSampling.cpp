@@ -20,9 +20,9 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"
-#include "geometry/geometry.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "shapes/shapes.h"
 #include "textio/inputReader.h"
 
 namespace {
