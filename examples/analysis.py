@@ -20,9 +20,10 @@ survive from one frame to the next appear in the same relative order. Two
 consecutive frames are therefore aligned like two versions of a text: walk
 both lists, pair molecules that moved less than six standard deviations of
 one frame's diffusion step, and at a mismatch skip the fewest molecules
-(consumed ones in the first frame, new ones in the second) after which the
-lists pair up again. The displacement is then averaged over the molecules
-present since frame 0. A molecule made within that distance of one that
+(consumed ones in the first frame, new ones in the second) that bring two
+molecules within that distance face to face again. The displacement is then
+averaged over the molecules present since frame 0, the ones that escaped the
+enzymes in the shell so far. A molecule made within that distance of one that
 vanished in the same place may on rare occasions be taken for it; movies
 from a simulator that reuses slots differently need another way to follow
 molecules.
@@ -101,7 +102,8 @@ def mean_square_displacement(movie, species):
 
 
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.normpath(os.path.join(HERE, "..", "docs", "analysis.png"))
+    default = os.path.normpath(os.path.join(HERE, "..", "docs", "analysis.png"))
+    out = sys.argv[1] if len(sys.argv) > 1 else default
     with tempfile.TemporaryDirectory() as tmp:
         path = os.path.join(tmp, "demo.Tavomovie")
         with gzip.open(os.path.join(HERE, "demo.Tavomovie.gz"), "rb") as src, open(path, "wb") as dst:
