@@ -26,25 +26,33 @@ void quietly(Fn fn) {
   close(saved);
 }
 
-// Writes to `path` a setup of `species` species of `slots` slots each, all
-// alive, without reactions, and loads it into the store in place of any
-// data set loaded before.
-inline void loadSpeciesSetup(const std::string& path, int species, int slots) {
-  std::string text = "N_species " + std::to_string(species) + "\n";
+// Writes a setup of `species` species of `each` slots, all alive, without
+// reactions, to `path`, and loads it into the store (releasing any earlier
+// data set).
+inline void loadAllAlive(const std::string& path, int species, int each) {
+  std::string setup = "N_species " + std::to_string(species) + "\n";
   for (int s = 0; s < species; ++s)
-    text += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
-            std::to_string(slots) + " " + std::to_string(slots) + " 0\n";
-  text +=
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 1 ;\n"
-      "temperature(K) 300.0\nviscosity 3.0\npH 7.0\ntotal_step 10\ntime_step(s) 1.0e-6\n";
-  if (std::FILE* f = std::fopen(path.c_str(), "w")) {
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
+    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
+             std::to_string(each) + " " + std::to_string(each) + " 0\n";
+  setup +=
+      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
+      "total_step 10\ntime_step(s) 1.0e-6\n";
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(setup.c_str(), f);
+  std::fclose(f);
   quietly([&] {
     if (data_initialization_success()) deleteDataStructure();
     initDataStructure_fromFile(path.c_str());
   });
+}
+
+// The size of the file at `path`.
+inline long long fileBytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  fseeko(f, 0, SEEK_END);
+  long long size = ftello(f);
+  std::fclose(f);
+  return size;
 }
 
 }  // namespace tavo::bench

@@ -51,7 +51,7 @@ void prepare() {
   g_fixture.setupPath = g_fixture.folder + "/bench.Tavosetup";
   g_fixture.moviePath = g_fixture.folder + "/bench.Tavomovie";
   g_fixture.outPath = g_fixture.folder + "/out";
-  tavo::bench::loadSpeciesSetup(g_fixture.setupPath, kSpecies, kEach);
+  tavo::bench::loadAllAlive(g_fixture.setupPath, kSpecies, kEach);
   for (int k = 0; k < kFrames; ++k) {
     placeFrame(k);
     createMovie_toFile(g_fixture.moviePath.c_str(), k);

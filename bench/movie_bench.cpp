@@ -42,17 +42,14 @@ void prepare(int species) {
   g_fixture.moviePath = scratchPath("in.Tavomovie");
   g_fixture.outPath = scratchPath("out.Tavomovie");
   int each = kMolecules / species;
-  tavo::bench::loadSpeciesSetup(g_fixture.setupPath, species, each);
+  tavo::bench::loadAllAlive(g_fixture.setupPath, species, each);
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> u(-1e-6, 1e-6);
   for (int s = 0; s < species; ++s)
     for (int i = 0; i < each; ++i) setPosition(s, i, u(rng), u(rng), u(rng));
   std::remove(g_fixture.moviePath.c_str());
   createMovie_toFile(g_fixture.moviePath.c_str(), 0);
-  std::FILE* m = std::fopen(g_fixture.moviePath.c_str(), "r");
-  fseeko(m, 0, SEEK_END);
-  g_fixture.frameBytes = static_cast<std::size_t>(ftello(m));
-  std::fclose(m);
+  g_fixture.frameBytes = static_cast<std::size_t>(tavo::bench::fileBytes(g_fixture.moviePath));
   g_fixture.species = species;
 }
 

@@ -25,7 +25,7 @@ void loadMillionMolecules() {
   static bool loaded = false;
   if (loaded) return;
   std::string path = "/tmp/tavo_orders_bench_" + std::to_string(getpid()) + ".Tavosetup";
-  tavo::bench::loadSpeciesSetup(path, kSpecies, kPerSpecies);
+  tavo::bench::loadAllAlive(path, kSpecies, kPerSpecies);
   tavo::bench::quietly([] { initRand_fromSeed(1); });
   std::remove(path.c_str());
   loaded = true;

@@ -43,20 +43,7 @@ void prepare() {
   if (g_fixture.ready) return;
   g_fixture.setupPath = scratchPath("setup.Tavosetup");
   g_fixture.moviePath = scratchPath("movie.Tavomovie");
-  std::string setup = "N_species " + std::to_string(kSpecies) + "\n";
-  for (int s = 0; s < kSpecies; ++s)
-    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
-             std::to_string(kEach) + " " + std::to_string(kEach) + " 0\n";
-  setup +=
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
-      "total_step 100\ntime_step(s) 1.0e-6\n";
-  std::FILE* f = std::fopen(g_fixture.setupPath.c_str(), "w");
-  std::fputs(setup.c_str(), f);
-  std::fclose(f);
-  tavo::bench::quietly([] {
-    if (data_initialization_success()) deleteDataStructure();
-    initDataStructure_fromFile(g_fixture.setupPath.c_str());
-  });
+  tavo::bench::loadAllAlive(g_fixture.setupPath, kSpecies, kEach);
   std::mt19937_64 rng(7);
   std::uniform_real_distribution<double> start(-1e-6, 1e-6), move(-1e-8, 1e-8);
   std::vector<double> xyz(3 * kSpecies * kEach);
@@ -73,10 +60,7 @@ void prepare() {
       }
     createMovie_toFile(g_fixture.moviePath.c_str(), t);
   }
-  std::FILE* m = std::fopen(g_fixture.moviePath.c_str(), "r");
-  fseeko(m, 0, SEEK_END);
-  g_fixture.movieBytes = static_cast<std::int64_t>(ftello(m));
-  std::fclose(m);
+  g_fixture.movieBytes = tavo::bench::fileBytes(g_fixture.moviePath);
   g_fixture.ready = true;
 }
 

@@ -101,7 +101,7 @@ void writeXyzFrame(const Frame& frame, const Setup& setup, double scale, Output&
     const std::vector<double>& xyz = frame.positions[s];
     for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
       out.text(name);
-      p = out.room(3 * (kMaxNumberChars + 1));
+      p = out.room(3 * (kMaxNumberChars + 1) + 1);
       *p++ = ' ';
       p = putShortest(p, xyz[i] * scale);
       *p++ = ' ';

@@ -352,11 +352,15 @@ void MovieInput::readWriterRun(double* out, int n, int& k, int& axis) {
   axis = 0;
 }
 
-void MovieInput::skipToken() {
-  for (;;) {
-    while (p_ < end_ && !isSpace(*p_)) ++p_;
-    if (p_ < end_ || eof_ || !refill()) return;
+long long MovieInput::skipTokens(long long count) {
+  for (long long j = 0; j < count; ++j) {
+    if (!startToken()) return j;
+    for (;;) {
+      while (p_ < end_ && !isSpace(*p_)) ++p_;
+      if (p_ < end_ || eof_ || !refill()) break;
+    }
   }
+  return count;
 }
 
 // Two memchr() passes over each piece of the line: they run at memory speed,
@@ -524,15 +528,20 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
     return in.offset();
   };
 
-  std::int64_t at = tokenStart();
-  Scan st = in.readWord(word, sizeof word);
-  if (st != Scan::ok || std::strcmp(word, "step") != 0) {
+  // Reads the keyword `w`; where another token stands, false in the fast
+  // mode and the fault otherwise.
+  auto keyword = [&](const char* w, FrameFault fault) {
+    std::int64_t at = tokenStart();
+    Scan st = in.readWord(word, sizeof word);
+    if (st == Scan::ok && std::strcmp(word, w) == 0) return true;
     if constexpr (kFast) return false;
-    fail(in, where, FrameFault::stepWord, at, st == Scan::end);
-  }
+    fail(in, where, fault, at, st == Scan::end);
+  };
+
+  if (!keyword("step", FrameFault::stepWord)) return false;
   int step = 0;
-  at = tokenStart();
-  st = in.readInt(step);
+  std::int64_t at = tokenStart();
+  Scan st = in.readInt(step);
   if (st != Scan::ok) {
     if constexpr (kFast) return false;
     fail(in, where, FrameFault::stepNumber, at, st == Scan::end);
@@ -564,12 +573,7 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
     }
     where.idAtFault = false;
 
-    at = tokenStart();
-    st = in.readWord(word, sizeof word);
-    if (st != Scan::ok || std::strcmp(word, "alive") != 0) {
-      if constexpr (kFast) return false;
-      fail(in, where, FrameFault::aliveWord, at, st == Scan::end);
-    }
+    if (!keyword("alive", FrameFault::aliveWord)) return false;
     int n = 0;
     at = tokenStart();
     st = in.readInt(n);
@@ -625,13 +629,11 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
         if (in.skipLine() != MovieInput::Line::skipped) return false;
       }
     } else {
-      for (long long j = 0; j < 3LL * n; ++j) {
-        if (!in.startToken()) {
-          where.molecule = static_cast<int>(j / 3);
-          where.axis = static_cast<int>(j % 3);
-          fail(in, where, FrameFault::coordinateEnd, in.offset(), true);
-        }
-        in.skipToken();
+      long long j = in.skipTokens(3LL * n);
+      if (j < 3LL * n) {
+        where.molecule = static_cast<int>(j / 3);
+        where.axis = static_cast<int>(j % 3);
+        fail(in, where, FrameFault::coordinateEnd, in.offset(), true);
       }
     }
   }
@@ -647,11 +649,7 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
         // frame from a cut one: the last line again, token by token.
         in.seek(lineStart);
         if (lines != nullptr) *lines = lineStartLines;
-        for (long long j = 0; j < 3LL * lineCount; ++j) {
-          if (!in.startToken()) return false;
-          in.skipToken();
-        }
-        if (!in.followedBySpace()) return false;
+        if (in.skipTokens(3LL * lineCount) < 3LL * lineCount || !in.followedBySpace()) return false;
       }
     } else if (!in.followedBySpace()) {
       // The last token may have been cut by the end of the data.
