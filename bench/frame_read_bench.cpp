@@ -28,7 +28,7 @@ struct Options {
 void writeSmallMovie() {
   const std::string base = "/tmp/tavo_frame_read_bench_" + std::to_string(getpid());
   options = {base + ".Tavosetup", base + ".Tavomovie", 1, true};
-  tavo::bench::loadSpeciesSetup(options.setup, 2, 5000);
+  tavo::bench::loadAllAlive(options.setup, 2, 5000);
   std::remove(options.movie.c_str());  // the writer appends
   std::mt19937_64 rng(1);
   std::uniform_real_distribution<double> u(-1e-6, 1e-6);
