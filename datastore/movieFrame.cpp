@@ -9,6 +9,10 @@
 
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -74,6 +78,23 @@ long eightDigits(const char* s) {
 constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// findLineEndOrS with AVX2: one pass for both bytes, 64 at a time.
+__attribute__((target("avx2"))) char* lineEndOrSWide(char* p, char* end) {
+  const __m256i nl = _mm256_set1_epi8('\n'), s = _mm256_set1_epi8('s');
+  for (; end - p >= 64; p += 64) {
+    __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    __m256i hits =
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, nl), _mm256_cmpeq_epi8(a, s)),
+                        _mm256_or_si256(_mm256_cmpeq_epi8(b, nl), _mm256_cmpeq_epi8(b, s)));
+    if (!_mm256_testz_si256(hits, hits)) break;
+  }
+  while (p < end && *p != '\n' && *p != 's') ++p;
+  return p;
+}
+#endif
 
 const char* axisName(int axis) {
   static const char* const kAxis[] = {"x", "y", "z"};
@@ -363,16 +384,27 @@ long long MovieInput::skipTokens(long long count) {
   return count;
 }
 
-// Two memchr() passes over each piece of the line: they run at memory speed,
-// far faster than a loop over the bytes that tells white space from tokens.
+// The index scan spends most of its time here, after the copy out of the
+// page cache: where the machine has AVX2 one pass looks for both bytes;
+// elsewhere two memchr() passes do, which still run at memory speed.
+char* findLineEndOrS(char* p, char* end, bool wide) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  static const bool kWide = __builtin_cpu_supports("avx2");
+  if (wide && kWide) return lineEndOrSWide(p, end);
+#endif
+  (void)wide;
+  auto* nl = static_cast<char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  char* stop = nl != nullptr ? nl : end;
+  auto* s = static_cast<char*>(std::memchr(p, 's', static_cast<std::size_t>(stop - p)));
+  return s != nullptr ? s : stop;
+}
+
 MovieInput::Line MovieInput::skipLine() {
   for (;;) {
-    std::size_t n = static_cast<std::size_t>(end_ - p_);
-    char* nl = static_cast<char*>(std::memchr(p_, '\n', n));
-    char* stop = nl != nullptr ? nl : end_;
-    if (std::memchr(p_, 's', static_cast<std::size_t>(stop - p_)) != nullptr) return Line::keyword;
-    if (nl != nullptr) {
-      p_ = nl + 1;
+    char* hit = findLineEndOrS(p_, end_);
+    if (hit < end_) {
+      if (*hit == 's') return Line::keyword;
+      p_ = hit + 1;
       if (lines_ != nullptr) ++*lines_;
       return Line::skipped;
     }

@@ -77,6 +77,10 @@ class FrameError : public Error {
   FrameFaultInfo info_;
 };
 
+// The first '\n' or 's' in [p, end), or end: how a coordinate line is
+// skipped. `wide`: with the machine's vector instructions where it has them.
+char* findLineEndOrS(char* p, char* end, bool wide = true);
+
 // ---------------------------------------------------------------------------
 // Token input
 // ---------------------------------------------------------------------------

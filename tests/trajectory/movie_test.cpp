@@ -258,20 +258,24 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
     EXPECT_FALSE(movie.complete());
   }
 
-  // A coordinate's text is checked when its frame is read.
+  // A coordinate's text is checked when its frame is read; the frame read
+  // into is left as it was.
   writeFile("m.Tavomovie", ok + "step 2\nspecie 0\nalive 1\n\n1 x 3 \nspecie 1\nalive 0\n\n" +
                                replaced(ok, "step 1", "step 3"));
   Movie movie(setupOf({3, 2}), "m.Tavomovie");
   EXPECT_EQ(movie.size(), 3u);
-  EXPECT_EQ(movie.read(2).count(0), 1);
+  Frame frame;
+  movie.read(2, frame);
   try {
-    movie.read(1);
+    movie.read(1, frame);
     ADD_FAILURE() << "frame 1 read";
   } catch (const tavo::Error& e) {
     EXPECT_STREQ(e.what(),
                  "m.Tavomovie: frame 1 (step 2), line 12, byte 76: coordinate y of molecule 0 of "
                  "specie 0 is not a number (found 'x')");
   }
+  EXPECT_EQ(frame.step, 3);
+  EXPECT_EQ(frame.positions[0], (std::vector<double>{1, 2, 3}));
   EXPECT_THROW(movie.read(3), tavo::Error);
   for (const char* path : {"missing.Tavomovie", "."}) {
     try {
