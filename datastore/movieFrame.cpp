@@ -455,7 +455,7 @@ bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) 
 // '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 + dddddd
 // follows. Returns the end of the number, or null (nothing stored) when the
 // text is not in this form.
-char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
+inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
   if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
   if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
   char digits[8];

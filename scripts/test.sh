@@ -20,7 +20,9 @@ esac
 # ---- packages -------------------------------------------------------------
 source scripts/packages.sh
 packages=(cmake "$(build_tool build)" g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth imagemagick xdotool gzip)
+          freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth imagemagick xdotool gzip
+          libcli11-dev python3-pytest python3-vtk9 pybind11-dev python3-dev python3-numpy
+          python3-matplotlib)
 if [[ $mode == all ]]; then
   packages+=("$(build_tool build-asan)" ninja-build clang libclang-rt-dev)  # sanitizer, fuzzers
 fi

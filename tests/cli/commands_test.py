@@ -247,7 +247,7 @@ def test_vtk_opens_in_vtk_with_the_movies_points(demo, demo_frames):
         assert got["time"] == frame[0] * 1e-4
         assert got["points"] == [v for xyz in frame[1] for v in xyz]
         assert got["species"] == [s for s in range(4) for _ in range(counts[s])]
-        assert got["radius"] == [DEMO_SIZES[s] for s in range(4) for _ in range(counts[s])]
+        assert got["radius"] == [DEMO_SIZES[s] / 2 for s in range(4) for _ in range(counts[s])]
         assert got["types"] == ["double", "int", "double"]
         assert got["verts"] == sum(counts)
 
@@ -259,7 +259,7 @@ def test_vtk_scale_and_empty_frames(small):
     frames = read_vtk(small / "run.pvd")
     assert [f["points"] for f in frames] == \
         [[v * 1e9 for xyz in f[1] for v in xyz] for f in SMALL_FRAMES]
-    assert frames[2]["radius"] == [2.5]
+    assert frames[2]["radius"] == [1.25]
     assert frames[3]["species"] == [0, 0]
     empty = tavo("export", "s.Tavosetup", "m.Tavomovie", "-f", "vtk", "-o", "none.pvd",
                  "--frames", "2:2", cwd=small)

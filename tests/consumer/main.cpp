@@ -7,10 +7,17 @@
 #include "datastore/dataFetcher.h"
 #include "geometry/geometry.h"
 #include "sampling/randomNumber.h"
+#include "trajectory/trajectory.h"
 
 int main() {
   if (data_initialization_success() || geo_initialization_success()) return 1;
   if (numSpecies() != 0) return 1;
+  // A missing setup is an exception the caller catches, not the end of the process.
+  try {
+    tavo::Setup::read("no-such.Tavosetup");
+    return 1;
+  } catch (const tavo::Error&) {
+  }
   double d = dist3D(0, 0, 0, 3, 4, 0);
   initRand_fromSeed(7);
   double x = 0, y = 0, z = 0;

@@ -277,6 +277,20 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
   EXPECT_EQ(frame.step, 3);
   EXPECT_EQ(frame.positions[0], (std::vector<double>{1, 2, 3}));
   EXPECT_THROW(movie.read(3), tavo::Error);
+
+  // A count within a huge capacity but beyond what the frame's bytes can
+  // hold is refused before any room is made for it.
+  writeFile("h.Tavomovie", "step 0 specie 0 alive 1999999999\n1 2 3 \nstep 1 specie 0 alive 0\n");
+  Movie huge(setupOf({2000000000}), "h.Tavomovie");
+  ASSERT_EQ(huge.size(), 2u);
+  try {
+    huge.read(0);
+    ADD_FAILURE() << "frame 0 read";
+  } catch (const tavo::Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "h.Tavomovie: frame 0 (step 0), line 1, byte 0: alive count 1999999999 of specie "
+                 "0 does not fit in the frame's 40 bytes");
+  }
   for (const char* path : {"missing.Tavomovie", "."}) {
     try {
       Movie(setupOf({3, 2}), path);
