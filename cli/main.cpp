@@ -80,6 +80,9 @@ int main(int argc, char** argv) {
   tavo::cli::addInfoCommand(app);
   tavo::cli::addExportCommand(app);
   tavo::cli::addPopulationCommand(app);
+#ifdef TAVO_HAVE_RENDER
+  tavo::cli::addRenderCommand(app);
+#endif
   addHelpCommand(app);
   app.footer(
       "Exit status: 0 success, 1 failure, 2 wrong command line.\n"

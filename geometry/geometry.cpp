@@ -16,6 +16,7 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"
+#include "geometry/regionFile.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
 #include "shapes/shapes.h"
@@ -24,6 +25,7 @@
 namespace {
 
 using tavo::detail::formatText;
+using tavo::detail::RegionRow;
 using tavo::detail::TextScanner;
 using Status = TextScanner::Status;
 
@@ -59,6 +61,9 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// The parser's faults: the message that the table's load reports.
+[[noreturn]] void fail(const std::string& message) { throw tavo::Error(message); }
+
 // Token reading with the loader's messages.
 class RegionReader {
  public:
@@ -71,7 +76,7 @@ class RegionReader {
   }
 
   void expect(const char* keyword, const char* message) {
-    if (!word(keyword)) errorOut(message);
+    if (!word(keyword)) fail(message);
   }
 
   // The type code of the next word, or -1.
@@ -92,9 +97,9 @@ class RegionReader {
     for (int j = 0; j < count; ++j) {
       Status s = scan_.readDouble(out[j]);
       if (s == Status::ok) continue;
-      if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) errorOut(closeMessage);
-      tavo::detail::fatalf("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
-                           list, tavo::detail::describeFound(scan_, s).c_str());
+      if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) fail(closeMessage);
+      fail(formatText("(initGeometry_fromFile) region %d: a number expected among %s, %s", id, list,
+                      tavo::detail::describeFound(scan_, s).c_str()));
     }
   }
 
@@ -111,9 +116,9 @@ int readRegionCount(RegionReader& in) {
   if (s == Status::ok && n >= 0) return n;
   std::string found =
       s == Status::ok ? formatText("found '%d'", n) : tavo::detail::describeFound(in.scanner(), s);
-  tavo::detail::fatalf(
+  fail(formatText(
       "Syntax error: 'N_regions 5': the number of regions must be a whole number, 0 or more; %s",
-      found.c_str());
+      found.c_str()));
 }
 
 // A box shell is drawn from its first box; unless that box exceeds the second
@@ -122,20 +127,20 @@ int readRegionCount(RegionReader& in) {
 void checkBoxShell(int id, const RegionParams& p) {
   bool exceeds = p[3] > p[6] || p[4] > p[7] || p[5] > p[8];
   if (!exceeds)
-    tavo::detail::fatalf(
+    fail(formatText(
         "(initGeometry_fromFile) region %d: the first box of a boxshell must be larger than the "
         "second along some axis, else no point can be placed in it!",
-        id);
+        id));
 }
 
-void readRegions(RegionReader& in, RegionTable& table, int count) {
-  table.regionType.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
-  table.regionParam.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
+std::vector<RegionRow> readRegions(RegionReader& in, int count) {
+  std::vector<RegionRow> rows;
+  rows.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
   for (int i = 0; i < count; ++i) {
     int id = -1;
-    if (in.readInt(id) != Status::ok || id != i) errorOut(kMsgIdOrder);
+    if (in.readInt(id) != Status::ok || id != i) fail(kMsgIdOrder);
     int type = in.typeCode();
-    if (type < 0) errorOut(kMsgType);
+    if (type < 0) fail(kMsgType);
     RegionParams p{};
     in.expect("(", kMsgOpenCentre);
     in.numbers(i, &p[0], 3, "center points", kMsgCloseCentre);
@@ -144,11 +149,19 @@ void readRegions(RegionReader& in, RegionTable& table, int count) {
     in.numbers(i, &p[3], NparamType[type] - 3, "additional params", kMsgCloseParams);
     in.expect(")", kMsgCloseParams);
     if (type == REGION_BOXSHELL) checkBoxShell(i, p);
-    table.regionType.push_back(type);
-    table.regionParam.push_back(p);
+    rows.push_back(RegionRow{type, p});
   }
-  table.N_regions = count;
+  return rows;
 }
+
+// What the table's load prints once the file is open.
+class LoadProgress final : public tavo::detail::RegionFileProgress {
+ public:
+  void opened() override {
+    std::printf("DONE\n");
+    std::printf("\tParsing geometry region parameter table................");
+  }
+};
 
 // Entry checks of the operations that read a row of the table.
 void requireRegion(const char* operation, int regionID) {
@@ -165,27 +178,45 @@ void requireRegion(const char* operation, int regionID) {
 // Region table
 // ---------------------------------------------------------------------------
 
-void initGeometry_fromFile(const char* path) {
-  if (g_geo.geo_init_success)
-    errorOut("(initExperiment_fromFile) Geometry already initialized! werid...");
-  std::printf("\nInitializing geometry of regions:");
-  std::printf("\n\tOpening setup file : %s...", path != nullptr ? path : "");
+std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
+                                                    RegionFileProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) errorOut(" Cannot open experiment file to read!");
-  std::printf("DONE\n");
-  std::printf("\tParsing geometry region parameter table................");
-
+  if (!file) fail(" Cannot open experiment file to read!");
+  if (progress != nullptr) progress->opened();
   RegionReader in(file.get());
   in.expect("N_regions", "Syntax error: 'N_regions 5'");
   int count = readRegionCount(in);
   double bytes = static_cast<double>(count) * (sizeof(int) + sizeof(RegionParams));
   if (!tavo::detail::tableBytesFit(bytes))
-    tavo::detail::fatalf(
+    fail(formatText(
         "(initGeometry_fromFile) cannot allocate the region table: %d regions need %.3g bytes",
-        count, bytes);
-  RegionTable table;
-  readRegions(in, table, count);
+        count, bytes));
+  return readRegions(in, count);
+}
 
+void initGeometry_fromFile(const char* path) {
+  if (g_geo.geo_init_success)
+    errorOut("(initExperiment_fromFile) Geometry already initialized! werid...");
+  std::printf("\nInitializing geometry of regions:");
+  std::printf("\n\tOpening setup file : %s...", path != nullptr ? path : "");
+  std::vector<RegionRow> rows;
+  std::string failure;
+  try {
+    LoadProgress progress;
+    rows = tavo::detail::readRegionFile(path, &progress);
+  } catch (const tavo::Error& e) {
+    failure = e.what();
+  }
+  if (!failure.empty()) errorOut(failure.c_str());
+
+  RegionTable table;
+  table.regionType.reserve(rows.size());
+  table.regionParam.reserve(rows.size());
+  for (const RegionRow& row : rows) {
+    table.regionType.push_back(row.type);
+    table.regionParam.push_back(row.params);
+  }
+  table.N_regions = static_cast<int>(rows.size());
   std::printf("DONE\n");
   table.geo_init_success = true;
   g_geo = std::move(table);

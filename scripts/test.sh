@@ -26,6 +26,8 @@ packages=(cmake "$(build_tool build)" g++ googletest libgtest-dev libgmock-dev l
 if [[ $mode == all ]]; then
   packages+=("$(build_tool build-asan)" ninja-build clang libclang-rt-dev)  # sanitizer, fuzzers
 fi
+# The offscreen renderer: EGL, libpng, FreeType, a font, and ffmpeg for videos.
+packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)

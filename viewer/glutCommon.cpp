@@ -1,14 +1,17 @@
-// glutCommon.cpp - the viewer's OpenGL and GLUT side: projections, the frame,
-// text and the thin GLUT callbacks around the logic of viewerControls.cpp.
+// glutCommon.cpp - the viewer's GLUT side: the window's projections and
+// frame, drawn through the scene module with GLUT's bitmap fonts for text,
+// and the thin GLUT callbacks around the logic of viewerControls.cpp.
 #include "viewer/glutCommon.h"
 
 #include <GL/glut.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "scene/scene.h"
 
 namespace tavo::viewer {
 
@@ -17,23 +20,59 @@ namespace {
 // The one viewer state of the process.
 State g_state;
 
-// Scratch for the batched molecule drawing: the scene coordinates of one
-// species' live molecules. It keeps its capacity from frame to frame, so
-// playback allocates nothing once the largest species has been seen.
-struct DrawScratch {
-  std::vector<float> vertices;
-  std::vector<float> colours;
+// What the window draws with: the step in the data store as a frame, and
+// the scene's drawing resources. Both keep their capacity from frame to
+// frame, so playback allocates nothing once the largest step has been seen.
+struct Drawing {
+  Frame frame;
+  std::unique_ptr<scene::Scene> scene;
+  scene::Overlay overlay;
 };
-DrawScratch g_scratch;
+Drawing g_drawing;
 
-constexpr double kSceneScale = 1000000.0;  // data-store length unit -> scene units
 constexpr char kHelpLine[] = "| Zoom in/out: a / z | Pause/Resume: p | Next step: n |";
 
-void loadView(const State& s) {
-  const LookAt v = viewLookAt(s);
-  glLoadIdentity();
-  gluLookAt(v.eye[0], v.eye[1], v.eye[2], v.centre[0], v.centre[1], v.centre[2], v.up[0], v.up[1],
-            v.up[2]);
+void loadView(const State& s) { scene::loadView(viewLookAt(s)); }
+
+void* glutFont(scene::Font font) {
+  return font == scene::Font::banner ? GLUT_BITMAP_HELVETICA_18 : GLUT_BITMAP_HELVETICA_10;
+}
+
+// Text in GLUT's bitmap fonts.
+class GlutText final : public scene::TextPainter {
+ public:
+  void text(float x, float y, scene::Font font, const char* text) override {
+    renderBitmapString(x, y, 0, glutFont(font), text);
+  }
+  void textAt(const float p[3], scene::Font /*font*/, const char* text) override {
+    glRasterPos3f(p[0], p[1], p[2]);
+    drawString(text);
+  }
+};
+
+// The live molecules of the data store, species by species in slot order.
+const Frame& storeFrame() {
+  Frame& f = g_drawing.frame;
+  const int n = numSpecies();
+  f.positions.resize(static_cast<std::size_t>(n));
+  double x = 0, y = 0, z = 0;
+  for (int s = 0; s < n; ++s) {
+    std::vector<double>& p = f.positions[static_cast<std::size_t>(s)];
+    p.clear();
+    const int slots = speciePopulation(s);
+    for (int j = 0; j < slots; ++j) {
+      if (!alive(s, j)) continue;
+      position(s, j, &x, &y, &z);
+      p.insert(p.end(), {x, y, z});
+    }
+  }
+  f.step = readCurrentStep();
+  return f;
+}
+
+scene::Scene& sceneOfWindow() {
+  if (!g_drawing.scene) g_drawing.scene = std::make_unique<scene::Scene>();
+  return *g_drawing.scene;
 }
 
 // Carries out what an input handler asked for.
@@ -60,38 +99,32 @@ void drawOverlay(const State& s) {
   const int w = s.WINDOW_SIZE_X;
   const int h = s.WINDOW_SIZE_Y;
   char buffer[120];
+  const scene::Colour grey{0.7f, 0.7f, 0.7f};
+  const scene::Colour white{1.0f, 1.0f, 1.0f};
+  using Item = scene::OverlayItem;
 
-  setOrthographicProjection();
-  glPushMatrix();
-  glLoadIdentity();
-
-  glColor3f(0.7f, 0.7f, 0.7f);
-  renderBitmapString(5, 5, 0, GLUT_BITMAP_HELVETICA_18, "Tavo");
+  scene::Overlay& overlay = g_drawing.overlay;
+  overlay.clear();
+  overlay.push_back(Item{Item::Kind::text, 5, 5, grey, scene::Font::banner, 0, "Tavo"});
   const PixelPos help = helpLineOrigin(w, h);
-  renderBitmapString(static_cast<float>(help.x), static_cast<float>(help.y), 0,
-                     GLUT_BITMAP_HELVETICA_10, kHelpLine);
+  overlay.push_back(Item{Item::Kind::text, static_cast<float>(help.x), static_cast<float>(help.y),
+                         grey, scene::Font::label, 0, kHelpLine});
   std::snprintf(buffer, sizeof buffer, "fps:%4.2f     steps:%d", double{s.fps}, readCurrentStep());
   const PixelPos counter = counterLineOrigin(w, h);
-  renderBitmapString(static_cast<float>(counter.x), static_cast<float>(counter.y), 0,
-                     GLUT_BITMAP_HELVETICA_10, buffer);
-
+  overlay.push_back(Item{Item::Kind::text, static_cast<float>(counter.x),
+                         static_cast<float>(counter.y), grey, scene::Font::label, 0, buffer});
   for (int q = 0; q < numSpecies(); ++q) {
-    const Colour c = speciesColour(q, numSpecies());
-    glColor3f(c.red, c.green, c.blue);
-    glPointSize(10);
     const PixelPos square = legendSquareCentre(q, w, h);
-    glBegin(GL_POINTS);
-    glVertex2f(static_cast<float>(square.x), static_cast<float>(square.y));
-    glEnd();
-    glColor3f(1, 1, 1);
+    overlay.push_back(Item{Item::Kind::swatch, static_cast<float>(square.x),
+                           static_cast<float>(square.y), speciesColour(q, numSpecies()),
+                           scene::Font::label, 10, ""});
     name(q, buffer);  // at most 99 characters and the NUL
     const PixelPos label = legendNameOrigin(q, w, h);
-    renderBitmapString(static_cast<float>(label.x), static_cast<float>(label.y), 0,
-                       GLUT_BITMAP_HELVETICA_10, buffer);
+    overlay.push_back(Item{Item::Kind::text, static_cast<float>(label.x),
+                           static_cast<float>(label.y), white, scene::Font::label, 0, buffer});
   }
-
-  glPopMatrix();
-  resetPerspectiveProjection();
+  GlutText painter;
+  scene::drawOverlay(overlay, w, h, painter);
 }
 
 }  // namespace
@@ -122,28 +155,16 @@ void perspective() {
 }
 
 void changeSize(int width, int height) {
-  const int usedHeight = tavo::viewer::recordWindowSize(state(), width, height);
-  glMatrixMode(GL_PROJECTION);
-  glLoadIdentity();
-  glViewport(0, 0, width, usedHeight);
-  gluPerspective(45.0, state().ratio, 1.0, 1000.0);
-  glMatrixMode(GL_MODELVIEW);
+  tavo::viewer::recordWindowSize(state(), width, height);
+  tavo::scene::setProjection(width, height);
   tavo::viewer::loadView(state());  // the stored camera, not recomputed
 }
 
 void setOrthographicProjection() {
-  glMatrixMode(GL_PROJECTION);
-  glPushMatrix();
-  glLoadIdentity();
-  gluOrtho2D(0, state().WINDOW_SIZE_X, 0, state().WINDOW_SIZE_Y);
-  glMatrixMode(GL_MODELVIEW);
+  tavo::scene::pushPixelProjection(state().WINDOW_SIZE_X, state().WINDOW_SIZE_Y);
 }
 
-void resetPerspectiveProjection() {
-  glMatrixMode(GL_PROJECTION);
-  glPopMatrix();
-  glMatrixMode(GL_MODELVIEW);
-}
+void resetPerspectiveProjection() { tavo::scene::popPixelProjection(); }
 
 // ---------------------------------------------------------------------------
 // Drawing
@@ -197,9 +218,9 @@ void drawMolecules_immediate() {
       glColor3f(c.red, c.green, c.blue);
       position(s, j, &tmpx, &tmpy, &tmpz);
       glBegin(GL_POINTS);
-      glVertex3f(static_cast<float>(tmpx * tavo::viewer::kSceneScale),
-                 static_cast<float>(tmpy * tavo::viewer::kSceneScale),
-                 static_cast<float>(tmpz * tavo::viewer::kSceneScale));
+      glVertex3f(static_cast<float>(tmpx * tavo::scene::kSceneScale),
+                 static_cast<float>(tmpy * tavo::scene::kSceneScale),
+                 static_cast<float>(tmpz * tavo::scene::kSceneScale));
       glEnd();
     }
   }
@@ -207,74 +228,22 @@ void drawMolecules_immediate() {
 
 void drawMolecules_batched() {
   // Same points, colours and order as drawMolecules_immediate: one species'
-  // live molecules in slot order, no depth test. The colour goes with every
-  // vertex, as it does in the begin/end pairs; a constant colour for the
-  // whole array is rounded differently by some rasterisers (0.5 of orange
-  // becomes 127 or 128).
-  std::vector<float>& v = tavo::viewer::g_scratch.vertices;
-  std::vector<float>& colours = tavo::viewer::g_scratch.colours;
-  double tmpx = 0, tmpy = 0, tmpz = 0;
-  glEnableClientState(GL_VERTEX_ARRAY);
-  glEnableClientState(GL_COLOR_ARRAY);
-  for (int s = 0; s < numSpecies(); ++s) {
-    v.clear();
-    const int slots = speciePopulation(s);
-    for (int j = 0; j < slots; ++j) {
-      if (!alive(s, j)) continue;
-      position(s, j, &tmpx, &tmpy, &tmpz);
-      v.push_back(static_cast<float>(tmpx * tavo::viewer::kSceneScale));
-      v.push_back(static_cast<float>(tmpy * tavo::viewer::kSceneScale));
-      v.push_back(static_cast<float>(tmpz * tavo::viewer::kSceneScale));
-    }
-    if (v.empty()) continue;
-    const tavo::viewer::Colour c = tavo::viewer::speciesColour(s, numSpecies());
-    colours.clear();
-    for (std::size_t k = 0; k < v.size(); k += 3) {
-      colours.push_back(c.red);
-      colours.push_back(c.green);
-      colours.push_back(c.blue);
-    }
-    glVertexPointer(3, GL_FLOAT, 0, v.data());
-    glColorPointer(3, GL_FLOAT, 0, colours.data());
-    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(v.size() / 3));
-    // Leave the current colour as the begin/end drawing leaves it.
-    glColor3f(c.red, c.green, c.blue);
-  }
-  glDisableClientState(GL_COLOR_ARRAY);
-  glDisableClientState(GL_VERTEX_ARRAY);
+  // live molecules in slot order, no depth test.
+  tavo::viewer::sceneOfWindow().drawPoints(tavo::viewer::storeFrame());
 }
 
-void drawFrameStart() {
-  glClear(GL_COLOR_BUFFER_BIT);
-  glLineWidth(0.2f);
-  glBegin(GL_LINES);
-  glColor3f(0.1f, 0.1f, 0.1f);
-  glVertex3f(-1.5f, 0, 0);
-  glVertex3f(1.5f, 0, 0);
-  glVertex3f(0, 1.5f, 0);
-  glVertex3f(0, -1.5f, 0);
-  glVertex3f(0, 0, 1.5f);
-  glVertex3f(0, 0, -1.5f);
-  glEnd();
-}
+void drawFrameStart() { tavo::scene::clearAndDrawAxes(); }
 
 void drawFrameRest() {
   tavo::viewer::State& s = state();
   glPointSize(tavo::viewer::moleculePointSize(s.radius));
   drawMolecules_batched();
 
-  glColor3f(1, 1, 1);
-  glRasterPos3f(1.5f, 0, 0);
-  drawString("x");
-  glRasterPos3f(0, 1.5f, 0);
-  drawString("y");
-  glRasterPos3f(0, 0, 1.5f);
-  drawString("z");
+  tavo::viewer::GlutText painter;
+  tavo::scene::drawAxisLetters(painter);
 
   tavo::viewer::countFrame(s, static_cast<float>(glutGet(GLUT_ELAPSED_TIME)));
-  // A window of no width or height has no pixels for the overlay, and its
-  // orthographic volume would be empty.
-  if (s.WINDOW_SIZE_X > 0 && s.WINDOW_SIZE_Y > 0) tavo::viewer::drawOverlay(s);
+  tavo::viewer::drawOverlay(s);
   glutSwapBuffers();
 }
 

@@ -10,6 +10,8 @@
 #ifndef TAVO_VIEWER_GLUTCOMMON_H
 #define TAVO_VIEWER_GLUTCOMMON_H
 
+#include "scene/view.h"
+
 namespace tavo::viewer {
 
 // ---------------------------------------------------------------------------
@@ -65,11 +67,7 @@ void computeCamera(State& s);
 // direction the camera had at radius 1; a look vector parallel to +y (phi a
 // multiple of pi) takes as up vector the limit of the projected +y as phi
 // approaches from the side where sin(phi) > 0.
-struct LookAt {
-  double eye[3];
-  double centre[3];
-  double up[3];
-};
+using LookAt = scene::LookAt;
 LookAt viewLookAt(const State& s);
 
 // Records a reshape: WINDOW_SIZE_X/Y take the size as given (height 0 too),
@@ -81,21 +79,11 @@ int recordWindowSize(State& s, int width, int height);
 // Frame contents (no OpenGL)
 // ---------------------------------------------------------------------------
 
-struct Colour {
-  float red, green, blue;
-};
-
-// Colour of species `s` among `n`: t = s / (n - 1), then (sin(pi t),
-// sin(pi t + pi/3), sin(pi t - 2pi/3)), negatives left for OpenGL to clamp.
-// A single species (0 / 0) is drawn in the first species' green.
-Colour speciesColour(int s, int n);
-
-// Molecule point size for a camera distance: 20 / radius. OpenGL refuses a
-// size that is not positive, so a negative distance gives 20 / |radius| (the
-// camera is that far away, behind the origin) and a distance of 0, where the
-// quotient is infinite, gives kMaxMoleculePointSize.
-constexpr float kMaxMoleculePointSize = 64.0f;
-float moleculePointSize(float radius);
+// Species colours and the molecule point size are the scene's (scene/view.h).
+using Colour = scene::Colour;
+using scene::kMaxMoleculePointSize;
+using scene::moleculePointSize;
+using scene::speciesColour;
 
 // One frame of the rate counter at time `now` (milliseconds). A frame in the
 // same millisecond as the start of the interval keeps the last rate (0 at

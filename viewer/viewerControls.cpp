@@ -1,6 +1,6 @@
-// viewerControls.cpp - the viewer's logic without OpenGL: camera maths, the
-// species colours, the frame-rate counter, the overlay layout, the input
-// handlers and the playback step. The GLUT callbacks in glutCommon.cpp wrap
+// viewerControls.cpp - the viewer's logic without OpenGL: the camera state,
+// the frame-rate counter, the overlay layout, the input handlers and the
+// playback step. The GLUT callbacks in glutCommon.cpp wrap
 // these and do the drawing.
 #include <cmath>
 
@@ -27,12 +27,6 @@ constexpr unsigned char kEscape = 27;
 constexpr float kAngleStepStart = 0.001f;
 constexpr float kRadiusStepStart = 0.01f;
 
-// Below this ratio of horizontal to total length the look vector counts as
-// parallel to the up vector +y: gluLookAt's side vector would vanish and the
-// view collapse. Pole angles stored as float (pi is not exact) land just
-// beside the pole; they are treated as at it, so every pole looks alike.
-constexpr double kParallelRatio = 1e-6;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -40,48 +34,20 @@ constexpr double kParallelRatio = 1e-6;
 // ---------------------------------------------------------------------------
 
 void computeCamera(State& s) {
-  const double r = s.radius;
-  s.cam_x = static_cast<float>(std::cos(double{s.theta}) * (r * std::sin(double{s.phi})));
-  s.cam_z = static_cast<float>(std::sin(double{s.theta}) * (r * std::sin(double{s.phi})));
-  s.cam_y = static_cast<float>(r * std::cos(double{s.phi}));
-  s.lookatvec_x = s.lookatpt_x - s.cam_x;
-  s.lookatvec_y = s.lookatpt_y - s.cam_y;
-  s.lookatvec_z = s.lookatpt_z - s.cam_z;
+  const float target[3] = {s.lookatpt_x, s.lookatpt_y, s.lookatpt_z};
+  const scene::Eye e = scene::placeEye(scene::Camera{s.theta, s.phi, s.radius}, target);
+  s.cam_x = e.position[0];
+  s.cam_y = e.position[1];
+  s.cam_z = e.position[2];
+  s.lookatvec_x = e.look[0];
+  s.lookatvec_y = e.look[1];
+  s.lookatvec_z = e.look[2];
 }
 
 LookAt viewLookAt(const State& s) {
-  LookAt v{};
-  v.eye[0] = s.cam_x;
-  v.eye[1] = s.cam_y;
-  v.eye[2] = s.cam_z;
-  double f[3] = {s.lookatvec_x, s.lookatvec_y, s.lookatvec_z};
-  double sign = s.radius < 0.0f ? -1.0 : 1.0;
-  if (f[0] == 0.0 && f[1] == 0.0 && f[2] == 0.0) {
-    // Eye on the look-at point (radius 0): keep looking the way the camera
-    // looks from distance 1 on the same angles.
-    const double sp = std::sin(double{s.phi});
-    f[0] = -std::cos(double{s.theta}) * sp;
-    f[1] = -std::cos(double{s.phi});
-    f[2] = -std::sin(double{s.theta}) * sp;
-    sign = 1.0;
-  }
-  for (int i = 0; i < 3; ++i) v.centre[i] = v.eye[i] + f[i];
-  v.up[0] = 0.0;
-  v.up[1] = 1.0;
-  v.up[2] = 0.0;
-  const double horizontal2 = f[0] * f[0] + f[2] * f[2];
-  const double total2 = horizontal2 + f[1] * f[1];
-  if (horizontal2 <= kParallelRatio * kParallelRatio * total2) {
-    // Looking straight up or down (phi a multiple of pi): +y has no
-    // component across the view. Use what projected +y tends to as phi
-    // approaches from the side where sin(phi) > 0, so the picture does not
-    // jump when the pointer reaches the pole.
-    const double k = (f[1] > 0.0 ? 1.0 : -1.0) * sign;
-    v.up[0] = k * std::cos(double{s.theta});
-    v.up[1] = 0.0;
-    v.up[2] = k * std::sin(double{s.theta});
-  }
-  return v;
+  // The stored eye, which keeps its last value while the angles change.
+  const scene::Eye e{{s.cam_x, s.cam_y, s.cam_z}, {s.lookatvec_x, s.lookatvec_y, s.lookatvec_z}};
+  return scene::lookAt(e, scene::Camera{s.theta, s.phi, s.radius});
 }
 
 int recordWindowSize(State& s, int width, int height) {
@@ -95,25 +61,6 @@ int recordWindowSize(State& s, int width, int height) {
 // ---------------------------------------------------------------------------
 // Frame contents
 // ---------------------------------------------------------------------------
-
-Colour speciesColour(int s, int n) {
-  // With one species t would be 0 / 0; it gets t = 0, the first species'
-  // green, like the first species of any larger set.
-  const float t = n > 1 ? static_cast<float>(s) / static_cast<float>(n - 1) : 0.0f;
-  const double a = kPi * double{t};
-  return Colour{static_cast<float>(std::sin(a)), static_cast<float>(std::sin(a + kPi / 3.0)),
-                static_cast<float>(std::sin(a - 2.0 * kPi / 3.0))};
-}
-
-float moleculePointSize(float radius) {
-  // Behind the origin (negative radius) the camera is as far away as at
-  // |radius|; at distance 0 the quotient is infinite and OpenGL would refuse
-  // it, so the size is capped there.
-  const float distance = radius < 0.0f ? -radius : radius;
-  const float size = 20.0f / distance;
-  if (!std::isfinite(size) || !(size > 0.0f)) return kMaxMoleculePointSize;
-  return size;
-}
 
 void countFrame(State& s, float now) {
   s.gltime = now;

@@ -1,0 +1,156 @@
+// renderCommand.cpp - tavo render: pictures and videos of a movie, drawn
+// offscreen with no display.
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "cli/movieInput.h"
+#include "cli/outputFile.h"
+#include "cli/progress.h"
+#include "offscreen/regions.h"
+#include "offscreen/render.h"
+
+namespace tavo::cli {
+
+namespace {
+
+// "WxH" with both sides from 1 to the renderer's largest side.
+std::string checkSize(const std::string& text, int& width, int& height) {
+  long long w = 0, h = 0;
+  char x = 0, tail = 0;
+  if (std::sscanf(text.c_str(), "%lld%c%lld%c", &w, &x, &h, &tail) != 3 || (x != 'x' && x != 'X'))
+    return "--size: " + text + " is not WIDTHxHEIGHT, such as 1920x1080";
+  if (w <= 0 || h <= 0 || w > offscreen::kMaxPictureSide || h > offscreen::kMaxPictureSide)
+    return "--size: " + text + ": each side must be from 1 to " +
+           std::to_string(offscreen::kMaxPictureSide) + " pixels";
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return "";
+}
+
+// "THETA,PHI,RADIUS", three finite numbers.
+std::string checkCamera(const std::string& text, scene::Camera& camera) {
+  double v[3];
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3 ||
+      !std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
+    return "--camera: " + text + " is not THETA,PHI,RADIUS, such as 1,1,15";
+  camera =
+      scene::Camera{static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
+  return "";
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app) {
+  struct Options {
+    MovieArguments files;
+    std::string output;
+    FrameSlice frames = parseFrameSlice(":");
+    std::string style = "points";
+    std::string regions;
+    bool noOverlay = false;
+    double framesPerSecond = 25.0;
+    offscreen::Settings settings;
+  };
+  auto options = std::make_shared<Options>();
+  CLI::App* command = app.add_subcommand(
+      "render", "Draw frames as PNG pictures or a video, offscreen, with no display");
+  addMovieArguments(*command, options->files);
+  command
+      ->add_option("-o,--output", options->output,
+                   wrap("NAME.png for one picture, a name with a frame number field such as "
+                        "frames/f%05d.png for one picture per frame, NAME.mp4 or NAME.webm for "
+                        "a video"))
+      ->required()
+      ->type_name("PATH");
+  CLI::Option* frames = addFramesOption(*command, options->frames);
+  command
+      ->add_option_function<std::string>(
+          "--size",
+          [options](const std::string& text) {
+            const std::string why =
+                checkSize(text, options->settings.width, options->settings.height);
+            if (!why.empty()) throw CLI::ValidationError(why);
+          },
+          wrap("picture size in pixels; default 500x500, the viewer's window"))
+      ->type_name("WxH");
+  command
+      ->add_option_function<std::string>(
+          "--camera",
+          [options](const std::string& text) {
+            const std::string why = checkCamera(text, options->settings.camera);
+            if (!why.empty()) throw CLI::ValidationError(why);
+          },
+          wrap("camera angles in radians and distance, as in the viewer; default 1,1,15, "
+               "the viewer's start"))
+      ->type_name("THETA,PHI,RADIUS");
+  command
+      ->add_option("--style", options->style,
+                   wrap("points: the viewer's picture; spheres: each molecule a shaded sphere "
+                        "of its species' size"))
+      ->type_name("STYLE")
+      ->check(CLI::IsMember({"points", "spheres"}));
+  command
+      ->add_option("--sphere-scale", options->settings.sphereScale,
+                   wrap("draw spheres S times their species' size; default 1"))
+      ->type_name("S")
+      ->check(CLI::PositiveNumber);
+  command->add_flag("--no-overlay", options->noOverlay,
+                    wrap("no legend, step, time or axis letters"));
+  command
+      ->add_option("--regions", options->regions,
+                   wrap("draw the regions of this region file as wireframes"))
+      ->type_name("FILE");
+  command
+      ->add_option("--fps", options->framesPerSecond,
+                   wrap("frames per second of a video; "
+                        "default 25"))
+      ->check(CLI::PositiveNumber);
+  addQuietFlag(*command);
+  command->footer(
+      wrap("Frames: one picture draws frame 0 unless --frames picks one; a sequence or a video "
+           "draws every frame unless --frames picks some. Sequence pictures are numbered by frame "
+           "index, so parts rendered separately (one --frames range each) make one sequence.\n\n"
+           "Videos are encoded by the ffmpeg program (Debian package ffmpeg) from raw frames.\n\n"
+           "Examples:\n"
+           "  tavo render run.Tavosetup run.Tavomovie --output last.png --frames -1\n"
+           "  tavo render run.Tavosetup run.Tavomovie --output f%05d.png --frames 0:100\n"
+           "  tavo render run.Tavosetup run.Tavomovie --output run.mp4 --size 1920x1080 "
+           "--style spheres",
+           kTextWidth));
+  command->callback([options, frames] {
+    offscreen::Settings& settings = options->settings;
+    settings.style = options->style == "spheres" ? scene::Style::spheres : scene::Style::points;
+    settings.overlay = !options->noOverlay;
+    offscreen::OutputKind kind;
+    try {
+      kind = offscreen::outputKind(options->output);
+    } catch (const offscreen::UsageError& e) {
+      throw CLI::ValidationError("--output", e.what());
+    }
+    std::vector<std::string> inputs = {options->files.setup, options->files.movie};
+    if (!options->regions.empty()) inputs.push_back(options->regions);
+    if (kind != offscreen::OutputKind::sequence) requireNotInput(options->output, inputs);
+    if (!options->regions.empty()) settings.regions = offscreen::readRegions(options->regions);
+
+    Movie movie = openMovie(options->files.setup, options->files.movie);
+    const FrameSlice slice = frames->count() > 0 || kind != offscreen::OutputKind::picture
+                                 ? options->frames
+                                 : parseFrameSlice("0");
+    const std::vector<std::size_t> picked = selectFrames(slice, movie.size(), movie.path());
+    Progress progress("rendering " + options->output, static_cast<std::int64_t>(picked.size()));
+    try {
+      offscreen::render(
+          movie, picked, options->output, settings, options->framesPerSecond,
+          [&progress](std::size_t done) { progress.update(static_cast<std::int64_t>(done)); });
+    } catch (const offscreen::UsageError& e) {
+      throw CLI::ValidationError(e.what());
+    }
+  });
+}
+
+}  // namespace tavo::cli

@@ -1,0 +1,21 @@
+// png.h - writing a picture as a PNG file with libpng.
+#ifndef TAVO_OFFSCREEN_PNG_H
+#define TAVO_OFFSCREEN_PNG_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tavo::offscreen {
+
+// Writes 8-bit RGB rows, top row first, to `path`. Throws Error naming the
+// file when it cannot be created or written in full (a full disk included);
+// the caller removes what was left.
+void writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb);
+
+// Reads an 8-bit RGB or RGBA PNG back as RGB rows (tests and checks).
+std::vector<std::uint8_t> readPng(const std::string& path, int& width, int& height);
+
+}  // namespace tavo::offscreen
+
+#endif  // TAVO_OFFSCREEN_PNG_H

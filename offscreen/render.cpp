@@ -1,0 +1,525 @@
+// render.cpp - the offscreen render job: overlay layout, reader thread,
+// picture, sequence and video outputs.
+#include "offscreen/render.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "offscreen/context.h"
+#include "offscreen/fontText.h"
+#include "offscreen/png.h"
+
+extern char** environ;
+
+namespace tavo::offscreen {
+
+namespace {
+
+bool endsWith(const std::string& s, const char* tail) {
+  const std::size_t n = std::strlen(tail);
+  return s.size() >= n && s.compare(s.size() - n, n, tail) == 0;
+}
+
+// The one integer field of a sequence name: where it starts and ends, its
+// flags and width. A name with no '%' but "%%" has none.
+struct Field {
+  std::size_t begin = std::string::npos, end = 0;
+  bool left = false, zero = false, plus = false, space = false;
+  int width = 0;
+};
+
+// Finds the integer field; throws UsageError for any other conversion, a
+// second field, or a field with a '*' width or a precision.
+Field findField(const std::string& path) {
+  Field field;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != '%') continue;
+    if (i + 1 < path.size() && path[i + 1] == '%') {
+      ++i;
+      continue;
+    }
+    Field f;
+    f.begin = i;
+    std::size_t j = i + 1;
+    for (; j < path.size() && std::strchr("-0+ ", path[j]) != nullptr; ++j) {
+      f.left |= path[j] == '-';
+      f.zero |= path[j] == '0';
+      f.plus |= path[j] == '+';
+      f.space |= path[j] == ' ';
+    }
+    for (; j < path.size() && path[j] >= '0' && path[j] <= '9'; ++j)
+      f.width = std::min(f.width * 10 + (path[j] - '0'), 64);
+    if (j >= path.size() || std::strchr("diu", path[j]) == nullptr)
+      throw UsageError(path +
+                       ": a '%' in the output name starts a frame number field such as %05d; "
+                       "write %% for a '%' itself");
+    if (field.begin != std::string::npos)
+      throw UsageError(path + ": the output name holds more than one frame number field");
+    f.end = j + 1;
+    field = f;
+    i = j;
+  }
+  return field;
+}
+
+std::string unescapePercent(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    out += s[i];
+    if (s[i] == '%' && i + 1 < s.size() && s[i + 1] == '%') ++i;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Files written aside
+// ---------------------------------------------------------------------------
+
+// A scratch name beside `path`, so that the final rename stays on one file
+// system and a reader never sees a half-written file under the real name.
+std::string asideName(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return dir + "." + base + ".part" + std::to_string(getpid());
+}
+
+void publish(const std::string& aside, const std::string& path) {
+  if (std::rename(aside.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    std::remove(aside.c_str());
+    throw Error(path + ": cannot write: " + std::strerror(error));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Video through ffmpeg
+// ---------------------------------------------------------------------------
+
+std::string findProgram(const char* name) {
+  const char* path = std::getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  std::size_t start = 0;
+  while (start <= dirs.size()) {
+    std::size_t end = dirs.find(':', start);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(start, end - start);
+    candidate = (candidate.empty() ? "." : candidate) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return "";
+}
+
+class Encoder {
+ public:
+  Encoder(const std::string& output, const std::string& aside, int width, int height,
+          double framesPerSecond)
+      : output_(output), log_(aside + ".log") {
+    const std::string program = findProgram("ffmpeg");
+    if (program.empty())
+      throw Error(output +
+                  ": writing a video needs the ffmpeg program, which is not installed; install "
+                  "the Debian package ffmpeg");
+    const bool webm = endsWith(output, ".webm");
+    char size[64], rate[64];
+    std::snprintf(size, sizeof size, "%dx%d", width, height);
+    std::snprintf(rate, sizeof rate, "%g", framesPerSecond);
+    std::vector<std::string> args = {program, "-hide_banner", "-loglevel", "error", "-nostdin",
+                                     "-y", "-f", "rawvideo", "-pixel_format", "rgb24",
+                                     "-video_size", size, "-framerate", rate, "-i", "pipe:0",
+                                     // 4:2:0 video needs even sides.
+                                     "-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2", "-pix_fmt", "yuv420p"};
+    if (webm) {
+      args.insert(args.end(),
+                  {"-c:v", "libvpx-vp9", "-crf", "32", "-b:v", "0", "-row-mt", "1", "-f", "webm"});
+    } else {
+      args.insert(args.end(),
+                  {"-c:v", "libx264", "-crf", "18", "-movflags", "+faststart", "-f", "mp4"});
+    }
+    args.push_back(aside);
+
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+      throw Error(std::string("cannot start ffmpeg: ") + std::strerror(errno));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const int spawned =
+        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[0]);
+    if (spawned != 0) {
+      close(fds[1]);
+      pid_ = -1;
+      throw Error("cannot start " + program + ": " + std::strerror(spawned));
+    }
+    pipe_ = fds[1];
+  }
+
+  ~Encoder() {
+    if (pipe_ >= 0) close(pipe_);
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+    std::remove(log_.c_str());
+  }
+
+  void write(const std::vector<std::uint8_t>& rgb, std::size_t frame) {
+    const std::uint8_t* p = rgb.data();
+    std::size_t left = rgb.size();
+    while (left > 0) {
+      const ssize_t n = ::write(pipe_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) fail("ended early, while frame " + std::to_string(frame) + " was sent");
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+  }
+
+  void finish() {
+    close(pipe_);
+    pipe_ = -1;
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+      throw Error(output_ + ": ffmpeg failed" + statusText(status) + lastLogLine());
+  }
+
+ private:
+  [[noreturn]] void fail(const std::string& what) {
+    close(pipe_);
+    pipe_ = -1;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    throw Error(output_ + ": ffmpeg " + what + statusText(status) + lastLogLine());
+  }
+
+  static std::string statusText(int status) {
+    if (WIFEXITED(status)) return " (exit status " + std::to_string(WEXITSTATUS(status)) + ")";
+    if (WIFSIGNALED(status)) return " (signal " + std::to_string(WTERMSIG(status)) + ")";
+    return "";
+  }
+
+  std::string lastLogLine() const {
+    std::ifstream in(log_);
+    std::string line, last;
+    while (std::getline(in, line))
+      if (!line.empty()) last = line;
+    return last.empty() ? "" : ": " + last;
+  }
+
+  std::string output_;
+  std::string log_;
+  pid_t pid_ = -1;
+  int pipe_ = -1;
+};
+
+// Ignores SIGPIPE while alive: a broken pipe to ffmpeg is a failed write,
+// reported with ffmpeg's own words, not the end of the process.
+class NoBrokenPipeSignal {
+ public:
+  NoBrokenPipeSignal() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, &previous_);
+  }
+  ~NoBrokenPipeSignal() { sigaction(SIGPIPE, &previous_, nullptr); }
+
+ private:
+  struct sigaction previous_ {};
+};
+
+// ---------------------------------------------------------------------------
+// Reader thread
+// ---------------------------------------------------------------------------
+
+// Reads the selected frames in order into a ring of two frames, one ahead
+// of the drawing.
+class FrameReader {
+ public:
+  FrameReader(const Movie& movie, const std::vector<std::size_t>& frames)
+      : movie_(movie), frames_(frames), thread_([this] { run(); }) {}
+  ~FrameReader() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // The i-th selected frame, once read; rethrows the reader's error.
+  const Frame& get(std::size_t i) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return read_ > i || (failure_ && failedAt_ == i); });
+    if (read_ <= i) std::rethrow_exception(failure_);
+    return ring_[i % 2];
+  }
+  // The i-th frame is drawn: its slot may take the frame after next.
+  void done(std::size_t i) {
+    {
+      std::lock_guard lock(mutex_);
+      drawn_ = i + 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  void run() {
+    for (std::size_t i = 0; i < frames_.size(); ++i) {
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || i < drawn_ + 2; });
+        if (stop_) return;
+      }
+      try {
+        movie_.read(frames_[i], ring_[i % 2]);
+      } catch (...) {
+        std::lock_guard lock(mutex_);
+        failure_ = std::current_exception();
+        failedAt_ = i;
+        changed_.notify_all();
+        return;
+      }
+      {
+        std::lock_guard lock(mutex_);
+        read_ = i + 1;
+      }
+      changed_.notify_all();
+    }
+  }
+
+  const Movie& movie_;
+  const std::vector<std::size_t>& frames_;
+  Frame ring_[2];
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::size_t read_ = 0, drawn_ = 0, failedAt_ = 0;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
+
+// Error of frame `index`, keeping the cause's words.
+Error frameError(std::size_t index, const std::exception& cause) {
+  return Error("frame " + std::to_string(index) + " failed: " + cause.what());
+}
+
+}  // namespace
+
+OutputKind outputKind(const std::string& path) {
+  const Field field = findField(path);
+  if (field.begin != std::string::npos) {
+    if (!endsWith(path, ".png"))
+      throw UsageError(path +
+                       ": a numbered sequence is written as PNG pictures; end the name "
+                       "with .png");
+    return OutputKind::sequence;
+  }
+  if (endsWith(path, ".png")) return OutputKind::picture;
+  if (endsWith(path, ".mp4") || endsWith(path, ".webm")) return OutputKind::video;
+  throw UsageError(path +
+                   ": the output must end in .png (one picture, or a sequence with a frame "
+                   "number field such as f%05d.png), .mp4 or .webm");
+}
+
+std::string sequenceName(const std::string& pattern, std::size_t index) {
+  const Field f = findField(pattern);
+  if (f.begin == std::string::npos) return unescapePercent(pattern);
+  std::string digits = std::to_string(index);
+  const std::string sign = f.plus ? "+" : f.space ? " " : "";
+  const std::size_t width = static_cast<std::size_t>(f.width);
+  std::string number = sign + digits;
+  if (number.size() < width) {
+    const std::size_t pad = width - number.size();
+    if (f.left)
+      number += std::string(pad, ' ');
+    else if (f.zero)
+      number = sign + std::string(pad, '0') + digits;
+    else
+      number = std::string(pad, ' ') + number;
+  }
+  return unescapePercent(pattern.substr(0, f.begin)) + number +
+         unescapePercent(pattern.substr(f.end));
+}
+
+// ---------------------------------------------------------------------------
+// Renderer
+// ---------------------------------------------------------------------------
+
+struct Renderer::Impl {
+  Settings settings;
+  scene::Picture picture;
+  std::vector<std::string> names;
+  Context context;
+  scene::Scene scene;
+  std::unique_ptr<FontText> text;
+  scene::Overlay overlay;
+  std::vector<std::uint8_t> rgb;
+  double scale = 1.0;  // overlay size against the viewer's 500-pixel window
+
+  Impl(const Setup& setup, const Settings& s)
+      : settings(s), context(checkedSize(s.width), checkedSize(s.height)) {
+    picture.camera = s.camera;
+    picture.width = s.width;
+    picture.height = s.height;
+    picture.style = s.style;
+    picture.regions = s.regions;
+    picture.sphereSprites = s.sphereSprites;
+    for (const Species& species : setup.species) {
+      picture.diameters.push_back(species.size * s.sphereScale);
+      names.push_back(species.name);
+    }
+    scale = std::max(1.0, std::min(s.width, s.height) / 500.0);
+    if (s.overlay)
+      text = std::make_unique<FontText>(defaultFontPath(),
+                                        static_cast<int>(std::lround(12.0 * scale)));
+  }
+
+  static int checkedSize(int side) {
+    if (side <= 0 || side > kMaxPictureSide)
+      throw UsageError("the picture size must be from 1 to " + std::to_string(kMaxPictureSide) +
+                       " pixels a side; " + std::to_string(side) + " is not");
+    return side;
+  }
+
+  // Step and time at the top left, the legend at the top right, both sized
+  // for the picture: readable from 500 x 500 up to 3840 x 2160.
+  void layOut(const Frame& frame) {
+    using Item = scene::OverlayItem;
+    overlay.clear();
+    const scene::Colour grey{0.8f, 0.8f, 0.8f}, white{1.0f, 1.0f, 1.0f};
+    const float margin = static_cast<float>(std::lround(8 * scale));
+    const float line = static_cast<float>(text->lineHeight(scene::Font::label));
+    const float top = static_cast<float>(settings.height) - margin - line * 0.8f;
+    char buffer[96];
+    std::snprintf(buffer, sizeof buffer, "step %d", frame.step);
+    overlay.push_back(Item{Item::Kind::text, margin, top, grey, scene::Font::label, 0, buffer});
+    std::snprintf(buffer, sizeof buffer, "t = %.6g s", frame.time);
+    overlay.push_back(
+        Item{Item::Kind::text, margin, top - line, grey, scene::Font::label, 0, buffer});
+    int widest = 0;
+    for (const std::string& name : names)
+      widest = std::max(widest, text->width(scene::Font::label, name.c_str()));
+    const float swatch = static_cast<float>(std::lround(10 * scale));
+    const float nameX = static_cast<float>(settings.width) - margin - static_cast<float>(widest);
+    const float swatchX = nameX - swatch * 1.5f;
+    const int n = static_cast<int>(names.size());
+    for (int q = 0; q < n; ++q) {
+      const float y = top - line * static_cast<float>(q);
+      overlay.push_back(Item{Item::Kind::swatch, swatchX, y + line * 0.3f,
+                             scene::speciesColour(q, n), scene::Font::label, swatch, ""});
+      overlay.push_back(Item{Item::Kind::text, nameX, y, white, scene::Font::label, 0,
+                             names[static_cast<std::size_t>(q)]});
+    }
+  }
+};
+
+Renderer::Renderer(const Setup& setup, const Settings& settings)
+    : impl_(std::make_unique<Impl>(setup, settings)) {}
+
+Renderer::~Renderer() = default;
+
+std::string Renderer::rendererName() const { return impl_->context.renderer(); }
+
+const std::vector<std::uint8_t>& Renderer::draw(const Frame& frame) {
+  Impl& d = *impl_;
+  if (d.text) d.layOut(frame);
+  d.scene.draw(frame, d.picture, d.text.get(), d.overlay);
+  d.context.readPixels(d.rgb);
+  return d.rgb;
+}
+
+// ---------------------------------------------------------------------------
+// The job
+// ---------------------------------------------------------------------------
+
+void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Renderer& renderer,
+                const std::function<void(const std::vector<std::uint8_t>&, std::size_t)>& sink) {
+  FrameReader reader(movie, frames);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    try {
+      const std::vector<std::uint8_t>& rgb = renderer.draw(reader.get(i));
+      reader.done(i);
+      sink(rgb, frames[i]);
+    } catch (const std::exception& e) {
+      throw frameError(frames[i], e);
+    }
+  }
+}
+
+void render(const Movie& movie, const std::vector<std::size_t>& frames, const std::string& output,
+            const Settings& settings, double framesPerSecond,
+            const std::function<void(std::size_t)>& progress) {
+  const OutputKind kind = outputKind(output);
+  if (kind == OutputKind::picture && frames.size() != 1)
+    throw UsageError(output + ": one picture holds one frame, but " +
+                     std::to_string(frames.size()) +
+                     " are selected; name a sequence with a frame number field such as "
+                     "f%05d.png, or select one frame");
+  if (frames.empty()) throw UsageError("no frame is selected");
+  Renderer renderer(movie.setup(), settings);
+
+  const std::string aside = kind == OutputKind::sequence ? "" : asideName(output);
+  std::unique_ptr<Encoder> encoder;
+  NoBrokenPipeSignal noSignal;
+  try {
+    if (kind == OutputKind::video)
+      encoder = std::make_unique<Encoder>(output, aside, settings.width, settings.height,
+                                          framesPerSecond);
+    std::size_t done = 0;
+    drawFrames(
+        movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+          if (kind == OutputKind::video) {
+            encoder->write(rgb, index);
+          } else {
+            const std::string path =
+                kind == OutputKind::sequence ? sequenceName(output, index) : output;
+            const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
+            try {
+              writePng(scratch, settings.width, settings.height, rgb);
+            } catch (...) {
+              std::remove(scratch.c_str());
+              throw;
+            }
+            publish(scratch, path);
+          }
+          if (progress) progress(++done);
+        });
+    if (encoder) {
+      encoder->finish();
+      publish(aside, output);
+    }
+  } catch (...) {
+    encoder.reset();
+    if (!aside.empty()) std::remove(aside.c_str());
+    throw;
+  }
+}
+
+}  // namespace tavo::offscreen

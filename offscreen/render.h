@@ -1,0 +1,95 @@
+// render.h - pictures and videos of a movie without a display: frames drawn
+// offscreen by the scene module and written as PNG pictures, a numbered PNG
+// sequence, or a video encoded by the ffmpeg program.
+#ifndef TAVO_OFFSCREEN_RENDER_H
+#define TAVO_OFFSCREEN_RENDER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "scene/scene.h"
+#include "textio/error.h"
+#include "trajectory/trajectory.h"
+
+namespace tavo::offscreen {
+
+// A request the renderer refuses before drawing anything (a picture size it
+// cannot draw, an output name it cannot fill): the command line was wrong.
+class UsageError : public Error {
+ public:
+  using Error::Error;
+};
+
+// What an output name asks for.
+enum class OutputKind {
+  picture,   // NAME.png: one frame
+  sequence,  // a name with one printf-style integer field: one PNG per frame
+  video,     // NAME.mp4 or NAME.webm, encoded by ffmpeg
+};
+// Throws UsageError for a name that is none of these.
+OutputKind outputKind(const std::string& path);
+// A sequence name with its integer field filled with `index`
+// ("f%05d.png", 7 -> "f00007.png"; flags '-', '0', '+', ' ' and a width).
+std::string sequenceName(const std::string& pattern, std::size_t index);
+
+// How every frame is drawn.
+struct Settings {
+  int width = 500;
+  int height = 500;
+  scene::Camera camera;
+  scene::Style style = scene::Style::points;
+  bool overlay = true;
+  // Sphere diameters are the species' sizes times this: 1 draws molecules
+  // at their physical size, larger values make small molecules visible.
+  double sphereScale = 1.0;
+  bool sphereSprites = true;  // false: spheres always as instanced quads
+  std::vector<scene::RegionShape> regions;
+};
+
+// The largest picture side the offscreen renderer accepts before it has
+// asked the driver (the driver's own limit may be lower).
+constexpr int kMaxPictureSide = 16384;
+
+// An offscreen context with the scene, the overlay font and the picture of
+// the last frame drawn. Throws UsageError when the size is not positive or
+// beyond the driver's limit, Error when no context or font can be had.
+class Renderer {
+ public:
+  Renderer(const Setup& setup, const Settings& settings);
+  ~Renderer();
+  Renderer(const Renderer&) = delete;
+  Renderer& operator=(const Renderer&) = delete;
+
+  // Draws a frame; returns its picture as RGB rows, top row first, valid
+  // until the next call.
+  const std::vector<std::uint8_t>& draw(const Frame& frame);
+  std::string rendererName() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Draws `frames` (indices into `movie`, in order) with `renderer`, a reader
+// thread reading the next frame while the current one is drawn, and hands
+// each picture to `sink` with its frame index. Errors throw Error naming the
+// frame.
+void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Renderer& renderer,
+                const std::function<void(const std::vector<std::uint8_t>&, std::size_t)>& sink);
+
+// Renders `frames` (indices into `movie`, in order) to `output`. A reader
+// thread reads the next frame while the current one is drawn. `progress` is
+// called after each frame with the number done. On failure throws Error
+// naming the frame and removes the partial output file; pictures of a
+// sequence written before the failure stay.
+void render(const Movie& movie, const std::vector<std::size_t>& frames, const std::string& output,
+            const Settings& settings, double framesPerSecond,
+            const std::function<void(std::size_t)>& progress);
+
+}  // namespace tavo::offscreen
+
+#endif  // TAVO_OFFSCREEN_RENDER_H

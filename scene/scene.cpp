@@ -1,0 +1,509 @@
+// scene.cpp - the OpenGL side of a frame: projections, axis cross, molecules
+// as points or sphere impostors, region outlines, axis letters and overlay.
+#define GL_GLEXT_PROTOTYPES 1
+#include "scene/scene.h"
+
+#include <GL/gl.h>
+#include <GL/glext.h>
+#include <GL/glu.h>
+
+#include <cmath>
+#include <cstddef>
+
+#include "geometry/geometry.h"
+#include "textio/error.h"
+
+namespace tavo::scene {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+
+// Sphere impostors. Each molecule is drawn as a screen-facing square just
+// large enough to hold its sphere's outline under perspective: a point
+// sprite where the outline fits the driver's largest point, else an
+// instanced quad. The fragment shader casts the ray of its pixel at the
+// sphere, discards a miss, and writes the depth and the shading of the point
+// hit, so outlines are exact at any distance and size and spheres cut each
+// other where they meet. Sprites cost one vertex a molecule, quads four.
+
+// Half the width, at the centre's distance and across the line of sight, of
+// the cone from the eye that touches a sphere: r d / sqrt(d^2 - r^2).
+constexpr char kReach[] = R"(
+float reach(vec3 c, float r) {
+  float d = length(c);
+  return r * d / sqrt(d * d - r * r);
+}
+)";
+
+constexpr char kQuadVertex[] = R"(
+layout(location = 0) in vec2 corner;
+layout(location = 1) in vec3 centre;
+uniform float radius;
+flat out vec3 viewCentre;
+void main() {
+  vec3 c = (gl_ModelViewMatrix * vec4(centre, 1.0)).xyz;
+  viewCentre = c;
+  float d = length(c);
+  if (d <= radius * 1.0001) {  // eye inside the sphere: nothing to draw
+    gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
+    return;
+  }
+  vec3 axis = c / d;
+  vec3 side = abs(axis.y) < 0.99 ? normalize(cross(axis, vec3(0.0, 1.0, 0.0)))
+                                 : normalize(cross(axis, vec3(1.0, 0.0, 0.0)));
+  vec3 up = cross(side, axis);
+  vec3 p = c + (corner.x * side + corner.y * up) * reach(c, radius) * 1.02;
+  gl_Position = gl_ProjectionMatrix * vec4(p, 1.0);
+}
+)";
+
+constexpr char kSpriteVertex[] = R"(
+layout(location = 1) in vec3 centre;
+uniform float radius;
+uniform float focal;  // pixels per scene unit at distance 1
+flat out vec3 viewCentre;
+void main() {
+  vec3 c = (gl_ModelViewMatrix * vec4(centre, 1.0)).xyz;
+  viewCentre = c;
+  float d = length(c);
+  if (-c.z <= radius * 1.0001) {  // eye inside or in front: not drawn as a sprite
+    gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
+    gl_PointSize = 1.0;
+    return;
+  }
+  gl_Position = gl_ProjectionMatrix * vec4(c, 1.0);
+  // Off the axis of view the outline stretches by up to d / -z.
+  gl_PointSize = 2.0 * focal * reach(c, radius) / -c.z * (d / -c.z) + 2.0;
+}
+)";
+
+constexpr char kSphereFragment[] = R"(
+flat in vec3 viewCentre;
+uniform float radius;
+uniform vec3 colour;
+uniform vec2 viewport;
+out vec4 fragColour;
+void main() {
+  vec2 ndc = gl_FragCoord.xy / viewport * 2.0 - 1.0;
+  vec3 ray = normalize(vec3(ndc.x / gl_ProjectionMatrix[0][0],
+                            ndc.y / gl_ProjectionMatrix[1][1], -1.0));
+  float b = dot(ray, viewCentre);
+  float h = b * b - (dot(viewCentre, viewCentre) - radius * radius);
+  if (h < 0.0) discard;
+  vec3 hit = ray * (b - sqrt(h));
+  vec3 normal = (hit - viewCentre) / radius;
+  vec4 clip = gl_ProjectionMatrix * vec4(hit, 1.0);
+  gl_FragDepth = clamp(clip.z / clip.w * 0.5 + 0.5, 0.0, 1.0);
+  // A light over the viewer's right shoulder, some ambient, a small highlight.
+  vec3 light = normalize(vec3(0.4, 0.6, 1.0));
+  float diffuse = max(dot(normal, light), 0.0);
+  float highlight = pow(max(dot(reflect(-light, normal), -ray), 0.0), 40.0);
+  vec3 base = clamp(colour, 0.0, 1.0);
+  fragColour = vec4(base * (0.22 + 0.78 * diffuse) + vec3(0.3 * highlight), 1.0);
+}
+)";
+
+constexpr char kVersion[] = "#version 330 compatibility\n";
+
+GLuint compile(GLenum kind, const char* body, bool withReach) {
+  const GLuint shader = glCreateShader(kind);
+  const char* parts[3] = {kVersion, withReach ? kReach : "", body};
+  glShaderSource(shader, 3, parts, nullptr);
+  glCompileShader(shader);
+  GLint ok = GL_FALSE;
+  glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+  if (ok != GL_TRUE) {
+    char log[1024] = "";
+    glGetShaderInfoLog(shader, sizeof log, nullptr, log);
+    glDeleteShader(shader);
+    throw Error(std::string("sphere shader does not compile: ") + log);
+  }
+  return shader;
+}
+
+void vertex(double x, double y, double z) {
+  glVertex3d(x * kSceneScale, y * kSceneScale, z * kSceneScale);
+}
+
+// A circle of radius r about c in the plane spanned by axes a and b.
+void circle(const double c[3], double r, int a, int b) {
+  constexpr int kSegments = 96;
+  glBegin(GL_LINE_LOOP);
+  for (int k = 0; k < kSegments; ++k) {
+    double p[3] = {c[0], c[1], c[2]};
+    const double angle = 2.0 * kPi * k / kSegments;
+    p[a] += r * std::cos(angle);
+    p[b] += r * std::sin(angle);
+    vertex(p[0], p[1], p[2]);
+  }
+  glEnd();
+}
+
+void boxEdges(const double c[3], const double* edge) {
+  const double h[3] = {edge[0] / 2, edge[1] / 2, edge[2] / 2};
+  glBegin(GL_LINES);
+  for (int axis = 0; axis < 3; ++axis) {
+    const int a = (axis + 1) % 3, b = (axis + 2) % 3;
+    for (int corner = 0; corner < 4; ++corner) {
+      double p[3], q[3];
+      p[a] = q[a] = c[a] + ((corner & 1) ? h[a] : -h[a]);
+      p[b] = q[b] = c[b] + ((corner & 2) ? h[b] : -h[b]);
+      p[axis] = c[axis] - h[axis];
+      q[axis] = c[axis] + h[axis];
+      vertex(p[0], p[1], p[2]);
+      vertex(q[0], q[1], q[2]);
+    }
+  }
+  glEnd();
+}
+
+void sphereOutline(const double c[3], double r) {
+  circle(c, r, 0, 1);
+  circle(c, r, 1, 2);
+  circle(c, r, 0, 2);
+}
+
+// Axis parallel to x through c, radius r in the y-z plane, full length l.
+void cylinderOutline(const double c[3], double r, double l) {
+  for (double end : {-l / 2, l / 2}) {
+    const double e[3] = {c[0] + end, c[1], c[2]};
+    circle(e, r, 1, 2);
+  }
+  glBegin(GL_LINES);
+  for (int k = 0; k < 4; ++k) {
+    const double angle = kPi / 2 * k;
+    const double y = c[1] + r * std::cos(angle), z = c[2] + r * std::sin(angle);
+    vertex(c[0] - l / 2, y, z);
+    vertex(c[0] + l / 2, y, z);
+  }
+  glEnd();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Projections
+// ---------------------------------------------------------------------------
+
+void setProjection(int width, int height) {
+  const int usedHeight = height == 0 ? 1 : height;
+  const float ratio = static_cast<float>(width) / static_cast<float>(usedHeight);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  glViewport(0, 0, width, usedHeight);
+  gluPerspective(kFieldOfView, ratio, kNearPlane, kFarPlane);
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void loadView(const LookAt& v) {
+  glLoadIdentity();
+  gluLookAt(v.eye[0], v.eye[1], v.eye[2], v.centre[0], v.centre[1], v.centre[2], v.up[0], v.up[1],
+            v.up[2]);
+}
+
+void pushPixelProjection(int width, int height) {
+  glMatrixMode(GL_PROJECTION);
+  glPushMatrix();
+  glLoadIdentity();
+  gluOrtho2D(0, width, 0, height);
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void popPixelProjection() {
+  glMatrixMode(GL_PROJECTION);
+  glPopMatrix();
+  glMatrixMode(GL_MODELVIEW);
+}
+
+// ---------------------------------------------------------------------------
+// Overlay and letters
+// ---------------------------------------------------------------------------
+
+void drawOverlay(const Overlay& overlay, int width, int height, TextPainter& painter) {
+  // A picture of no width or height has no pixels for the overlay, and its
+  // pixel volume would be empty.
+  if (width <= 0 || height <= 0) return;
+  pushPixelProjection(width, height);
+  glPushMatrix();
+  glLoadIdentity();
+  for (const OverlayItem& item : overlay) {
+    glColor3f(item.colour.red, item.colour.green, item.colour.blue);
+    if (item.kind == OverlayItem::Kind::text) {
+      painter.text(item.x, item.y, item.font, item.text.c_str());
+    } else {
+      glPointSize(item.size);
+      glBegin(GL_POINTS);
+      glVertex2f(item.x, item.y);
+      glEnd();
+    }
+  }
+  glPopMatrix();
+  popPixelProjection();
+}
+
+void clearAndDrawAxes() {
+  glClear(GL_COLOR_BUFFER_BIT);
+  glLineWidth(0.2f);
+  glBegin(GL_LINES);
+  glColor3f(0.1f, 0.1f, 0.1f);
+  glVertex3f(-1.5f, 0, 0);
+  glVertex3f(1.5f, 0, 0);
+  glVertex3f(0, 1.5f, 0);
+  glVertex3f(0, -1.5f, 0);
+  glVertex3f(0, 0, 1.5f);
+  glVertex3f(0, 0, -1.5f);
+  glEnd();
+}
+
+void drawAxisLetters(TextPainter& painter) {
+  static constexpr float kEnds[3][3] = {{1.5f, 0, 0}, {0, 1.5f, 0}, {0, 0, 1.5f}};
+  static constexpr const char* kLetters[3] = {"x", "y", "z"};
+  glColor3f(1, 1, 1);
+  for (int axis = 0; axis < 3; ++axis) painter.textAt(kEnds[axis], Font::label, kLetters[axis]);
+}
+
+void drawRegions(const std::vector<RegionShape>& regions, Colour colour) {
+  glColor3f(colour.red, colour.green, colour.blue);
+  glLineWidth(1.0f);
+  for (const RegionShape& region : regions) {
+    const double* p = region.params.data();
+    switch (region.type) {
+      case REGION_BOX:
+        boxEdges(p, p + 3);
+        break;
+      case REGION_BOXSHELL:
+        boxEdges(p, p + 3);
+        boxEdges(p, p + 6);
+        break;
+      case REGION_SPHERE:
+        sphereOutline(p, p[3]);
+        break;
+      case REGION_SPHERESHELL:
+        sphereOutline(p, p[3]);
+        sphereOutline(p, p[4]);
+        break;
+      case REGION_CYLINDER:
+        cylinderOutline(p, p[3], p[4]);
+        break;
+      case REGION_CYLINDERSHELL:
+        cylinderOutline(p, p[3], p[5]);
+        cylinderOutline(p, p[4], p[5]);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Molecules
+// ---------------------------------------------------------------------------
+
+struct Scene::Impl {
+  // Scratch: one species' scene coordinates and colours.
+  std::vector<float> vertices;
+  std::vector<float> colours;
+
+  void fill(const Frame& frame, std::size_t s) {
+    // The same float conversion as every earlier drawing of the frame, so
+    // that points land on the same pixels.
+    const std::vector<double>& p = frame.positions[s];
+    vertices.resize(p.size());
+    for (std::size_t k = 0; k < p.size(); ++k) vertices[k] = static_cast<float>(p[k] * kSceneScale);
+  }
+
+  // Sphere programs and buffers, made on first use.
+  struct Program {
+    GLuint name = 0;
+    GLint radius = -1, colour = -1, viewport = -1, focal = -1;
+  };
+  Program quads, sprites;
+  GLuint quadArray = 0, spriteArray = 0;
+  GLuint cornerBuffer = 0;
+  GLuint centreBuffer = 0;
+  float largestPoint = 1.0f;
+
+  static Program link(const char* vertexBody) {
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertexBody, true);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, kSphereFragment, false);
+    Program p;
+    p.name = glCreateProgram();
+    glAttachShader(p.name, vs);
+    glAttachShader(p.name, fs);
+    glLinkProgram(p.name);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = GL_FALSE;
+    glGetProgramiv(p.name, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) throw Error("sphere shader does not link");
+    p.radius = glGetUniformLocation(p.name, "radius");
+    p.colour = glGetUniformLocation(p.name, "colour");
+    p.viewport = glGetUniformLocation(p.name, "viewport");
+    p.focal = glGetUniformLocation(p.name, "focal");
+    return p;
+  }
+
+  void makeSpherePrograms() {
+    quads = link(kQuadVertex);
+    sprites = link(kSpriteVertex);
+    GLfloat range[2] = {1.0f, 1.0f};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    largestPoint = range[1];
+
+    static constexpr float kCorners[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
+    glGenBuffers(1, &cornerBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, cornerBuffer);
+    glBufferData(GL_ARRAY_BUFFER, sizeof kCorners, kCorners, GL_STATIC_DRAW);
+    glGenBuffers(1, &centreBuffer);
+
+    glGenVertexArrays(1, &quadArray);
+    glBindVertexArray(quadArray);
+    glBindBuffer(GL_ARRAY_BUFFER, cornerBuffer);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
+    glBindBuffer(GL_ARRAY_BUFFER, centreBuffer);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
+    glVertexAttribDivisor(1, 1);
+
+    glGenVertexArrays(1, &spriteArray);
+    glBindVertexArray(spriteArray);
+    glBindBuffer(GL_ARRAY_BUFFER, centreBuffer);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
+    glBindVertexArray(0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+  }
+
+  // Whether every sphere of radius r among `vertices` fits a point sprite:
+  // all stand in front of the eye and none spans more than the driver's
+  // largest point (the nearest one spans the most).
+  bool spritesFit(const float* modelView, float r, float focal) const {
+    float nearest = 0.0f;
+    bool any = false;
+    for (std::size_t k = 0; k + 2 < vertices.size(); k += 3) {
+      const float depth = -(modelView[2] * vertices[k] + modelView[6] * vertices[k + 1] +
+                            modelView[10] * vertices[k + 2] + modelView[14]);
+      if (!any || depth < nearest) nearest = depth;
+      any = true;
+    }
+    if (!any) return true;
+    if (!(nearest > 2.0f * r)) return false;
+    // The sprite size of the vertex shader, at its largest: distance up to
+    // depth x the picture's widest angle (under 2.2 for 45 degrees high and
+    // pictures up to 4:1 wide), and the reach at most 1.16 r beyond depth 2r.
+    const float size = 2.0f * focal * r * 1.16f / nearest * 2.2f + 2.0f;
+    return size <= largestPoint;
+  }
+};
+
+Scene::Scene() : impl_(std::make_unique<Impl>()) {}
+
+Scene::~Scene() {
+  // Without a current context these calls do nothing; the names then go
+  // with the context.
+  if (impl_->quads.name == 0) return;
+  glDeleteBuffers(1, &impl_->cornerBuffer);
+  glDeleteBuffers(1, &impl_->centreBuffer);
+  glDeleteVertexArrays(1, &impl_->quadArray);
+  glDeleteVertexArrays(1, &impl_->spriteArray);
+  glDeleteProgram(impl_->quads.name);
+  glDeleteProgram(impl_->sprites.name);
+}
+
+void Scene::drawPoints(const Frame& frame) {
+  // One vertex array per species. The colour goes with every vertex, as it
+  // does in one begin/end pair per molecule; a constant colour for the whole
+  // array is rounded differently by some rasterisers (0.5 of orange becomes
+  // 127 or 128).
+  const int n = static_cast<int>(frame.positions.size());
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_COLOR_ARRAY);
+  for (int s = 0; s < n; ++s) {
+    impl_->fill(frame, static_cast<std::size_t>(s));
+    if (impl_->vertices.empty()) continue;
+    const Colour c = speciesColour(s, n);
+    std::vector<float>& colours = impl_->colours;
+    colours.resize(impl_->vertices.size());
+    for (std::size_t k = 0; k < colours.size(); k += 3) {
+      colours[k] = c.red;
+      colours[k + 1] = c.green;
+      colours[k + 2] = c.blue;
+    }
+    glVertexPointer(3, GL_FLOAT, 0, impl_->vertices.data());
+    glColorPointer(3, GL_FLOAT, 0, colours.data());
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(impl_->vertices.size() / 3));
+    // Leave the current colour as one begin/end pair per molecule leaves it.
+    glColor3f(c.red, c.green, c.blue);
+  }
+  glDisableClientState(GL_COLOR_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+}
+
+void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters,
+                        bool allowSprites) {
+  Impl& d = *impl_;
+  if (d.quads.name == 0) d.makeSpherePrograms();
+  const int n = static_cast<int>(frame.positions.size());
+  GLint viewport[4] = {0, 0, 1, 1};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  GLfloat modelView[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
+  const float focal = static_cast<float>(focalPixels(viewport[3]));
+  glClear(GL_DEPTH_BUFFER_BIT);
+  glEnable(GL_DEPTH_TEST);
+  glDepthFunc(GL_LESS);
+  glEnable(GL_PROGRAM_POINT_SIZE);
+  for (int s = 0; s < n; ++s) {
+    const double diameter = static_cast<std::size_t>(s) < diameters.size() ? diameters[s] : 0.0;
+    if (!(diameter > 0.0)) continue;  // a species without size has nothing to show
+    d.fill(frame, static_cast<std::size_t>(s));
+    if (d.vertices.empty()) continue;
+    const float r = static_cast<float>(diameter * kSceneScale / 2.0);
+    const bool sprites = allowSprites && d.spritesFit(modelView, r, focal);
+    const Impl::Program& p = sprites ? d.sprites : d.quads;
+    const Colour c = speciesColour(s, n);
+    glUseProgram(p.name);
+    glUniform1f(p.radius, r);
+    glUniform3f(p.colour, c.red, c.green, c.blue);
+    glUniform2f(p.viewport, static_cast<float>(viewport[2]), static_cast<float>(viewport[3]));
+    if (sprites) glUniform1f(p.focal, focal);
+    glBindVertexArray(sprites ? d.spriteArray : d.quadArray);
+    glBindBuffer(GL_ARRAY_BUFFER, d.centreBuffer);
+    glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(d.vertices.size() * sizeof(float)),
+                 d.vertices.data(), GL_STREAM_DRAW);
+    const auto count = static_cast<GLsizei>(d.vertices.size() / 3);
+    if (sprites)
+      glDrawArrays(GL_POINTS, 0, count);
+    else
+      glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
+  }
+  glDisable(GL_PROGRAM_POINT_SIZE);
+  glBindBuffer(GL_ARRAY_BUFFER, 0);
+  glBindVertexArray(0);
+  glUseProgram(0);
+}
+
+void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painter,
+                 const Overlay& overlay) {
+  setProjection(picture.width, picture.height);
+  static constexpr float kOrigin[3] = {0.0f, 0.0f, 0.0f};
+  loadView(lookAt(placeEye(picture.camera, kOrigin), picture.camera));
+  clearAndDrawAxes();
+  if (picture.style == Style::points) {
+    glPointSize(moleculePointSize(picture.camera.radius));
+    drawPoints(frame);
+  } else {
+    drawSpheres(frame, picture.diameters, picture.sphereSprites);
+  }
+  // Region outlines are hidden where spheres stand in front of them.
+  if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);
+  glDisable(GL_DEPTH_TEST);
+  if (painter != nullptr) {
+    drawAxisLetters(*painter);
+    drawOverlay(overlay, picture.width, picture.height, *painter);
+  }
+}
+
+}  // namespace tavo::scene
