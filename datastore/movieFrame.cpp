@@ -27,11 +27,7 @@ namespace tavo::detail {
 
 namespace {
 
-#if defined(TAVO_READ_BUFFER_BYTES) && TAVO_READ_BUFFER_BYTES > 0
-constexpr std::size_t kReadBytes = TAVO_READ_BUFFER_BYTES;
-#else
-constexpr std::size_t kReadBytes = std::size_t{1} << 20;
-#endif
+constexpr std::size_t kReadBytes = configuredReadBytes(std::size_t{1} << 20);
 
 constexpr std::size_t kWordCapacity = 16;  // longer than any keyword, NUL included
 constexpr std::size_t kPad = 16;           // readable bytes past the window

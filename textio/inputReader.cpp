@@ -13,13 +13,7 @@ namespace tavo::detail {
 
 namespace {
 
-// Bytes read from a file per call. The fuzz build sets a few bytes, so that
-// its short inputs cross buffer ends everywhere.
-#if defined(TAVO_READ_BUFFER_BYTES) && TAVO_READ_BUFFER_BYTES > 0
-constexpr std::size_t kDefaultReadBytes = TAVO_READ_BUFFER_BYTES;
-#else
-constexpr std::size_t kDefaultReadBytes = std::size_t{1} << 16;
-#endif
+constexpr std::size_t kDefaultReadBytes = configuredReadBytes(std::size_t{1} << 16);
 
 // What a number scan may look at: the longest number and the character
 // after it.

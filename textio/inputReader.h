@@ -63,6 +63,19 @@ class TextScanner {
   bool eof_ = false;
 };
 
+// Bytes a reader asks the file for per call: `normal`, unless the build sets
+// TAVO_READ_BUFFER_BYTES (the fuzz build sets a few bytes, so that its short
+// inputs cross buffer ends everywhere). Internal linkage: the setting is
+// private to the library's own files.
+static constexpr std::size_t configuredReadBytes(std::size_t normal) {
+#if defined(TAVO_READ_BUFFER_BYTES) && TAVO_READ_BUFFER_BYTES > 0
+  (void)normal;
+  return TAVO_READ_BUFFER_BYTES;
+#else
+  return normal;
+#endif
+}
+
 // Bytes a TextScanner reads from its file at a time: 64 KiB, or the build's
 // TAVO_READ_BUFFER_BYTES. Tests set other sizes; 0 restores the default.
 // Scanners take the size when they are made.
