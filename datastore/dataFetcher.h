@@ -57,7 +57,6 @@ class ForwardLookup {
   // Sizes the table for `species` x `species` lists of `listLength` ints,
   // each [0, -1, -1, ...].
   void reset(int species, std::size_t listLength);
-  void release();
 
  private:
   std::size_t rowOffset(int a) const {
@@ -78,7 +77,6 @@ class ReverseLookup {
   }
   std::size_t listLength() const { return listLength_; }  // N_rev + 1
   void reset(int species, std::size_t listLength);
-  void release();
 
  private:
   std::vector<int> cells_;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "datastore/dataFetcher.h"
+#include "datastore/liveMolecules.h"
 #include "datastore/storeState.h"
 
 // ---------------------------------------------------------------------------
@@ -26,21 +27,10 @@ void ForwardLookup::reset(int species, std::size_t listLength) {
   for (std::size_t l = 0; l < lists; ++l) cells_[l * listLength] = 0;
 }
 
-void ForwardLookup::release() {
-  std::vector<int>().swap(cells_);
-  species_ = 0;
-  listLength_ = 0;
-}
-
 void ReverseLookup::reset(int species, std::size_t listLength) {
   listLength_ = listLength;
   cells_.assign(static_cast<std::size_t>(species) * listLength, -1);
   for (int s = 0; s < species; ++s) cells_[static_cast<std::size_t>(s) * listLength] = 0;
-}
-
-void ReverseLookup::release() {
-  std::vector<int>().swap(cells_);
-  listLength_ = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -90,14 +80,25 @@ int firstSlotWithFlag(const std::vector<std::vector<std::uint8_t>>& rows, int s,
   return hit ? static_cast<int>(static_cast<const std::uint8_t*>(hit) - row) : -1;
 }
 
-template <typename Vector>
-void releaseVector(Vector& v) {
-  Vector().swap(v);
-}
-
 }  // namespace
 
 tavo::detail::Store& tavo::detail::store() { return g_store; }
+
+void tavo::detail::releaseStore() {
+  // Assigning fresh values frees the old tables; the counts go back to zero
+  // with them, so a query after the release is refused instead of reading
+  // freed memory.
+  g_store = Store{};
+  p_fwd = std::vector<ForwardReaction>();
+  ppp_fwd_hash = ForwardLookup();
+  p_rev = std::vector<ReverseReaction>();
+  pp_rev_hash = ReverseLookup();
+}
+
+std::span<const std::uint8_t> tavo::detail::aliveFlags(int s) {
+  if (!validSpecies(s)) errorOut("(aliveFlags) with speciesID out of range!");
+  return g_store.mol_alive[at(s)];
+}
 
 // ---------------------------------------------------------------------------
 // Lifecycle
@@ -119,37 +120,9 @@ void swap_current_new() {
 }
 
 void deleteDataStructure() {
-  tavo::detail::Store& g = g_store;
   std::printf("\nClearing data structure in memory...");
-  // Per-species rows first, then the reaction records, then the top tables.
-  releaseVector(g.mol_alive);
-  releaseVector(g.mol_alive_new);
-  releaseVector(g.mol_pos);
-  releaseVector(g.V0_v);
-  releaseVector(g.mol_name);
-  releaseVector(p_rev);
-  releaseVector(p_fwd);
-  ppp_fwd_hash.release();
-  pp_rev_hash.release();
-  releaseVector(g.mol_total);
-  releaseVector(g.mol_totalAlive);
-  releaseVector(g.mol_totalAlive_new);
-  releaseVector(g.mol_mass);
-  releaseVector(g.mol_size);
-  releaseVector(g.mol_diffConst);
-  releaseVector(g.mol_region);
+  tavo::detail::releaseStore();
   std::printf("DONE");
-  g.data_init_success = false;
-  // The counts keep their values, but with the tables gone every range test
-  // must fail: a query after the release is refused instead of reading freed
-  // memory.
-  g.N_species = 0;
-  g.N_fwd = 0;
-  g.N_rev = 0;
-  g.N_reactions = 0;
-  g.rev_max_mol = 0;
-  g.N_rxnID_fwd = 0;
-  g.N_rxnID_rev = 0;
 }
 
 void initDataStructure_fromSQL() {}

@@ -16,9 +16,11 @@ using Position = std::array<double, 3>;
 using SpeciesName = std::array<char, kNameCapacity>;
 
 // Every table and scalar of the store except the four public reaction tables.
-// Rows are indexed by species ID, then by slot.
+// Rows are indexed by species ID, then by slot. A default Store is the empty
+// store: the state before the first load and after releaseStore().
 struct Store {
-  // Counts and environment; all zero until a load.
+  // Counts and environment; zero while no data set is loaded, so that every
+  // range test of the queries fails.
   int N_species = 0;
   int N_fwd = 0;
   int N_rev = 0;
@@ -51,6 +53,10 @@ struct Store {
 
 // The one store of the process.
 Store& store();
+
+// Empties the store and the four reaction tables, releasing their memory:
+// the one release path, shared by deleteDataStructure and a failed load.
+void releaseStore();
 
 }  // namespace tavo::detail
 

@@ -41,6 +41,16 @@ EGLDisplay openDisplay() {
               "); the Debian package libegl-mesa0 provides one");
 }
 
+bool hasExtension(const char* name) {
+  GLint count = 0;
+  glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+  for (GLint i = 0; i < count; ++i) {
+    const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+    if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Context::Context(int width, int height) : width_(width), height_(height) {
@@ -94,6 +104,11 @@ Context::Context(int width, int height) : width_(width), height_(height) {
   glBindFramebuffer(GL_FRAMEBUFFER, fbo);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour_);
   glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth_);
+  // Mesa keeps a window's rows top-down and rasterises with y turned over;
+  // a framebuffer object laid out the same way gets the very pixels of a
+  // window (lines and points whose edges fall on half pixels included).
+  if (hasExtension("GL_MESA_framebuffer_flip_y"))
+    glFramebufferParameteri(GL_FRAMEBUFFER, GL_FRAMEBUFFER_FLIP_Y_MESA, GL_TRUE);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
     release();
     throw Error("cannot make a " + std::to_string(width) + "x" + std::to_string(height) +

@@ -84,6 +84,22 @@ void Movie::read(std::size_t k, Frame& into) const {
   }
 }
 
+std::int64_t Movie::offset(std::size_t k) const { return impl_->offsets.at(k); }
+std::int64_t Movie::line(std::size_t) const { return 0; }
+int Movie::step(std::size_t k) const { return read(k).step; }
+int Movie::count(std::size_t k, int species) const { return read(k).count(species); }
+std::vector<int> Movie::counts(std::size_t k) const {
+  const Frame f = read(k);
+  std::vector<int> c;
+  for (std::size_t s = 0; s < f.positions.size(); ++s) c.push_back(f.count(static_cast<int>(s)));
+  return c;
+}
+std::int64_t Movie::indexedBytes() const { return 0; }
+std::int64_t Movie::fileBytes() const { return 0; }
+std::int64_t Movie::partialBytes() const { return 0; }
+bool Movie::complete() const { return true; }
+std::size_t Movie::refresh(std::int64_t) { return 0; }
+
 Frame Movie::read(std::size_t k) const {
   Frame f;
   read(k, f);

@@ -458,6 +458,20 @@ const std::vector<std::uint8_t>& Renderer::draw(const Frame& frame) {
 // The job
 // ---------------------------------------------------------------------------
 
+void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Renderer& renderer,
+                const std::function<void(const std::vector<std::uint8_t>&, std::size_t)>& sink) {
+  FrameReader reader(movie, frames);
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    try {
+      const std::vector<std::uint8_t>& rgb = renderer.draw(reader.get(i));
+      reader.done(i);
+      sink(rgb, frames[i]);
+    } catch (const std::exception& e) {
+      throw frameError(frames[i], e);
+    }
+  }
+}
+
 void render(const Movie& movie, const std::vector<std::size_t>& frames, const std::string& output,
             const Settings& settings, double framesPerSecond,
             const std::function<void(std::size_t)>& progress) {
@@ -477,31 +491,25 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
     if (kind == OutputKind::video)
       encoder = std::make_unique<Encoder>(output, aside, settings.width, settings.height,
                                           framesPerSecond);
-    FrameReader reader(movie, frames);
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-      const std::size_t index = frames[i];
-      try {
-        const std::vector<std::uint8_t>& rgb = renderer.draw(reader.get(i));
-        reader.done(i);
-        if (kind == OutputKind::video) {
-          encoder->write(rgb, index);
-        } else {
-          const std::string path =
-              kind == OutputKind::sequence ? sequenceName(output, index) : output;
-          const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
-          try {
-            writePng(scratch, settings.width, settings.height, rgb);
-          } catch (...) {
-            std::remove(scratch.c_str());
-            throw;
+    std::size_t done = 0;
+    drawFrames(
+        movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+          if (kind == OutputKind::video) {
+            encoder->write(rgb, index);
+          } else {
+            const std::string path =
+                kind == OutputKind::sequence ? sequenceName(output, index) : output;
+            const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
+            try {
+              writePng(scratch, settings.width, settings.height, rgb);
+            } catch (...) {
+              std::remove(scratch.c_str());
+              throw;
+            }
+            publish(scratch, path);
           }
-          publish(scratch, path);
-        }
-      } catch (const std::exception& e) {
-        throw frameError(index, e);
-      }
-      if (progress) progress(i + 1);
-    }
+          if (progress) progress(++done);
+        });
     if (encoder) {
       encoder->finish();
       publish(aside, output);

@@ -73,6 +73,13 @@ class Renderer {
   std::unique_ptr<Impl> impl_;
 };
 
+// Draws `frames` (indices into `movie`, in order) with `renderer`, a reader
+// thread reading the next frame while the current one is drawn, and hands
+// each picture to `sink` with its frame index. Errors throw Error naming the
+// frame.
+void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Renderer& renderer,
+                const std::function<void(const std::vector<std::uint8_t>&, std::size_t)>& sink);
+
 // Renders `frames` (indices into `movie`, in order) to `output`. A reader
 // thread reads the next frame while the current one is drawn. `progress` is
 // called after each frame with the number done. On failure throws Error

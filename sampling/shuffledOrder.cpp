@@ -13,13 +13,13 @@
 // the free entries with one summary level per 64x, so building an order of
 // n entries costs O(n log64 n) word operations instead of the Theta(n^1.5)
 // probes of a plain scan, with the identical result.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/storeState.h"
+#include "datastore/liveMolecules.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
 
@@ -147,18 +147,14 @@ std::vector<Entry> shuffled(const std::vector<Entry>& list) {
 
 void randomize_MO() {
   const int n = totalAlivePopulation();
-  const auto& st = tavo::detail::store();
 
-  // Live molecules in species order, then slot order. The rows are read
-  // directly: every index comes from the rows' own extents.
+  // Live molecules in species order, then slot order, from the flag rows.
   std::vector<MoleculeEntry> live;
   if (n > 0) live.reserve(static_cast<std::size_t>(n));
-  const int species = std::min(st.N_species, static_cast<int>(st.mol_alive.size()));
-  for (int j = 0; j < species; ++j) {
-    const auto& row = st.mol_alive[static_cast<std::size_t>(j)];
-    const int slots = static_cast<int>(row.size());
-    for (int k = 0; k < slots; ++k)
-      if (row[static_cast<std::size_t>(k)] != 0) live.push_back({j, k});
+  for (int j = 0; j < numSpecies(); ++j) {
+    const std::span<const std::uint8_t> row = tavo::detail::aliveFlags(j);
+    for (std::size_t k = 0; k < row.size(); ++k)
+      if (row[k] != 0) live.push_back({j, static_cast<int>(k)});
   }
   // The live counts must match the flags; a store that breaks this would
   // give an order of the wrong length.

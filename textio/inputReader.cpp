@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -13,7 +13,23 @@ namespace tavo::detail {
 
 namespace {
 
-constexpr std::size_t kChunk = 1 << 16;
+// Bytes read from a file per call. The fuzz build sets a few bytes, so that
+// its short inputs cross buffer ends everywhere.
+#if defined(TAVO_READ_BUFFER_BYTES) && TAVO_READ_BUFFER_BYTES > 0
+constexpr std::size_t kDefaultReadBytes = TAVO_READ_BUFFER_BYTES;
+#else
+constexpr std::size_t kDefaultReadBytes = std::size_t{1} << 16;
+#endif
+
+// What a number scan may look at: the longest number and the character
+// after it.
+constexpr std::size_t kNumberWindow = TextScanner::kMaxNumberLength + 1;
+
+// The module's settings; tests and fuzzers change them.
+struct Settings {
+  double budgetBytes = 0.0;   // 0: the machine's physical memory
+  std::size_t readBytes = 0;  // 0: kDefaultReadBytes
+} g_settings;
 
 bool isSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -22,15 +38,38 @@ bool isSpace(char c) {
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A character that, glued to a number, shows the token is not that number
-// ("2.5" for an integer, "1.0x" for a real). Separators such as ";" or ")"
-// may follow a number directly.
+// ("2.5" for an integer, "1.0x" or "0x10" for a real, a NUL byte). Separators
+// such as ";" or ")" may follow a number directly.
 bool continuesToken(char c) {
-  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '_';
+  return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '_' ||
+         c == '\0';
 }
 
-struct Budget {
-  double bytes = 0.0;  // 0: the machine's physical memory
-} g_budget;
+// Length of the decimal number that starts t[0..n), 0 when none does:
+//   integer  [+-] digits
+//   real     [+-] (digits [. digits*] | . digits) [(e|E) [+-] digits]
+// An exponent marker without digits is not part of the number. Looks at no
+// character beyond t[n - 1].
+std::size_t decimalLength(const char* t, std::size_t n, bool real) {
+  std::size_t i = 0;
+  if (i < n && (t[i] == '+' || t[i] == '-')) ++i;
+  std::size_t digits = 0;
+  for (; i < n && isDigit(t[i]); ++i) ++digits;
+  if (real && i < n && t[i] == '.') {
+    std::size_t j = i + 1;
+    for (; j < n && isDigit(t[j]); ++j) ++digits;
+    if (digits > 0) i = j;
+  }
+  if (digits == 0) return 0;
+  if (real && i < n && (t[i] == 'e' || t[i] == 'E')) {
+    std::size_t j = i + 1;
+    if (j < n && (t[j] == '+' || t[j] == '-')) ++j;
+    std::size_t exponentDigits = 0;
+    for (; j < n && isDigit(t[j]); ++j) ++exponentDigits;
+    if (exponentDigits > 0) i = j;
+  }
+  return i;
+}
 
 double physicalMemory() {
   long pages = sysconf(_SC_PHYS_PAGES);
@@ -41,8 +80,16 @@ double physicalMemory() {
 
 }  // namespace
 
-TextScanner::TextScanner(std::FILE* file) : file_(file) {
-  buf_.resize(kChunk + 2 * kMaxNumberLength);
+std::size_t readBufferBytes() {
+  return g_settings.readBytes > 0 ? g_settings.readBytes : kDefaultReadBytes;
+}
+
+void setReadBufferBytes(std::size_t bytes) { g_settings.readBytes = bytes; }
+
+// The buffer holds one read and a whole number window, so that a fill that
+// keeps an unread window's tail at the front always has room for a read.
+TextScanner::TextScanner(std::FILE* file) : file_(file), readBytes_(readBufferBytes()) {
+  buf_.resize(readBytes_ + kNumberWindow);
 }
 
 bool TextScanner::fill(std::size_t want) {
@@ -54,7 +101,8 @@ bool TextScanner::fill(std::size_t want) {
     pos_ = 0;
   }
   while (len_ < want && !eof_) {
-    std::size_t got = std::fread(buf_.data() + len_, 1, buf_.size() - len_, file_);
+    std::size_t room = std::min(readBytes_, buf_.size() - len_);
+    std::size_t got = std::fread(buf_.data() + len_, 1, room, file_);
     if (got == 0) eof_ = true;
     len_ += got;
   }
@@ -94,30 +142,41 @@ TextScanner::Status TextScanner::readWord(char* buf, std::size_t cap) {
   return Status::ok;
 }
 
-TextScanner::Status TextScanner::scanInteger(long long& out, long long lo, long long hi) {
+TextScanner::Status TextScanner::scanNumber(bool real, std::size_t& used) {
   skipSpace();
   if (pos_ >= len_) return Status::end;
-  fill(kMaxNumberLength + 2);
-  std::size_t p = pos_;
+  // The window is buffered wherever the token lies (short only at the end
+  // of the file), so a number is never cut where a read ended.
+  fill(kNumberWindow);
+  const char* t = buf_.data() + pos_;
+  const std::size_t seen = std::min(len_ - pos_, kNumberWindow);
+  used = decimalLength(t, seen, real);
+  if (used > kMaxNumberLength) return Status::tooLong;
+  if (used == 0 || (used < seen && continuesToken(t[used]))) return Status::malformed;
+  return Status::ok;
+}
+
+TextScanner::Status TextScanner::scanInteger(long long& out, long long lo, long long hi) {
+  std::size_t used = 0;
+  Status s = scanNumber(false, used);
+  if (s != Status::ok) return s;
+  const char* t = buf_.data() + pos_;
+  std::size_t p = 0;
   bool negative = false;
-  if (p < len_ && (buf_[p] == '+' || buf_[p] == '-')) negative = buf_[p++] == '-';
-  std::size_t digits = 0;
+  if (t[p] == '+' || t[p] == '-') negative = t[p++] == '-';
   unsigned long long value = 0;
   bool overflow = false;
-  while (p < len_ && isDigit(buf_[p])) {
-    unsigned d = static_cast<unsigned>(buf_[p] - '0');
+  for (; p < used; ++p) {
+    unsigned d = static_cast<unsigned>(t[p] - '0');
     if (value > (~0ULL - d) / 10) overflow = true;
     if (!overflow) value = value * 10 + d;
-    ++p;
-    ++digits;
   }
-  if (digits == 0 || (p < len_ && continuesToken(buf_[p]))) return Status::malformed;
   if (overflow || value > 9223372036854775807ULL + (negative ? 1ULL : 0ULL))
     return Status::outOfRange;
   long long v = negative ? static_cast<long long>(0ULL - value) : static_cast<long long>(value);
   if (v < lo || v > hi) return Status::outOfRange;
   out = v;
-  pos_ = p;
+  pos_ += used;
   return Status::ok;
 }
 
@@ -133,29 +192,14 @@ TextScanner::Status TextScanner::readLongLong(long long& out) {
 }
 
 TextScanner::Status TextScanner::readDouble(double& out) {
-  skipSpace();
-  if (pos_ >= len_) return Status::end;
-  fill(kMaxNumberLength + 2);
+  std::size_t used = 0;
+  Status s = scanNumber(true, used);
+  if (s != Status::ok) return s;
+  // strtod converts the checked decimal text whole, with its exact rounding.
   char text[kMaxNumberLength + 1];
-  std::size_t n = 0;
-  while (pos_ + n < len_ && n < kMaxNumberLength && !isSpace(buf_[pos_ + n]) &&
-         buf_[pos_ + n] != '\0') {
-    text[n] = buf_[pos_ + n];
-    ++n;
-  }
-  text[n] = '\0';
-  // Decimal notation only: a sign, then a digit or a point.
-  std::size_t first = (text[0] == '+' || text[0] == '-') ? 1 : 0;
-  if (!(isDigit(text[first]) || (text[first] == '.' && isDigit(text[first + 1]))))
-    return Status::malformed;
-  errno = 0;
-  char* end = nullptr;
-  double v = std::strtod(text, &end);
-  std::size_t used = static_cast<std::size_t>(end - text);
-  if (used == 0) return Status::malformed;
-  char next = pos_ + used < len_ ? buf_[pos_ + used] : ' ';
-  if (used == n && n == kMaxNumberLength) return Status::malformed;  // number too long
-  if (continuesToken(next)) return Status::malformed;
+  std::memcpy(text, buf_.data() + pos_, used);
+  text[used] = '\0';
+  double v = std::strtod(text, nullptr);
   if (!std::isfinite(v)) return Status::outOfRange;
   out = v;
   pos_ += used;
@@ -180,7 +224,7 @@ std::string describeFound(TextScanner& scanner, TextScanner::Status status) {
     case TextScanner::Status::end:
       return "found the end of the file";
     case TextScanner::Status::tooLong:
-      return "found a word that is too long";
+      return formatText("found a number longer than %zu characters", TextScanner::kMaxNumberLength);
     case TextScanner::Status::outOfRange:
       return "found '" + scanner.peekToken() + "', which is out of range";
     default:
@@ -201,11 +245,17 @@ std::string formatText(const char* format, ...) {
   return text;
 }
 
-bool tableBytesFit(double bytes) {
-  double budget = g_budget.bytes > 0.0 ? g_budget.bytes : physicalMemory();
-  return bytes >= 0.0 && bytes <= budget;
+bool tableBytesFit(double bytes) { return TableBudget().charge(bytes); }
+
+TableBudget::TableBudget()
+    : left_(g_settings.budgetBytes > 0.0 ? g_settings.budgetBytes : physicalMemory()) {}
+
+bool TableBudget::charge(double bytes) {
+  if (!(bytes >= 0.0 && bytes <= left_)) return false;
+  left_ -= bytes;
+  return true;
 }
 
-void setTableMemoryBudget(double bytes) { g_budget.bytes = bytes > 0.0 ? bytes : 0.0; }
+void setTableMemoryBudget(double bytes) { g_settings.budgetBytes = bytes > 0.0 ? bytes : 0.0; }
 
 }  // namespace tavo::detail

@@ -15,12 +15,15 @@ namespace tavo::detail {
 // unconsumed), with bounds: a word longer than its buffer is consumed and
 // reported, a number's text is limited to kMaxNumberLength characters, and
 // numbers that do not fit their type are reported instead of wrapped.
+// Numbers are decimal only. Where a token lies relative to the reads from
+// the file never changes how it is read.
 class TextScanner {
  public:
   enum class Status {
     ok,          // value read
     end,         // end of input before the token
-    tooLong,     // word longer than the buffer (consumed; prefix stored)
+    tooLong,     // word longer than the buffer (consumed; prefix stored), or
+                 // number longer than kMaxNumberLength (not consumed)
     malformed,   // text that is not the expected number (not consumed)
     outOfRange,  // number that does not fit its type (not consumed)
   };
@@ -37,7 +40,8 @@ class TextScanner {
   Status readInt(int& out);
   Status readLongLong(long long& out);
   // Real number in decimal notation, converted exactly as strtod does; a
-  // non-finite result (overflow) is out of range, "inf"/"nan" are malformed.
+  // non-finite result (overflow) is out of range; "inf", "nan" and
+  // hexadecimal numbers ("0x10") are malformed.
   Status readDouble(double& out);
   // The next token (up to 40 characters, "..." when cut), for messages;
   // empty at end of input. Consumes nothing.
@@ -46,14 +50,23 @@ class TextScanner {
  private:
   bool fill(std::size_t want);  // ensure `want` bytes buffered, false at end
   void skipSpace();
+  // Finds the number at the read position; `used` is its length.
+  Status scanNumber(bool real, std::size_t& used);
   Status scanInteger(long long& out, long long lo, long long hi);
 
   std::FILE* file_;
+  std::size_t readBytes_;  // bytes asked of the file per read
   std::string buf_;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   bool eof_ = false;
 };
+
+// Bytes a TextScanner reads from its file at a time: 64 KiB, or the build's
+// TAVO_READ_BUFFER_BYTES. Tests set other sizes; 0 restores the default.
+// Scanners take the size when they are made.
+std::size_t readBufferBytes();
+void setReadBufferBytes(std::size_t bytes);
 
 // Describes a status for a message: "found 'x'" or "found the end of the file".
 std::string describeFound(TextScanner& scanner, TextScanner::Status status);
@@ -65,8 +78,21 @@ std::string formatText(const char* format, ...) __attribute__((format(printf, 1,
 // before it allocates, so that absurd counts end with a clear message rather
 // than an allocation failure or an out-of-memory kill. The default budget is
 // the machine's physical memory; tests and fuzzers may lower it.
-bool tableBytesFit(double bytes);
+bool tableBytesFit(double bytes);         // one table alone
 void setTableMemoryBudget(double bytes);  // <= 0 restores the default
+
+// The budget of one load that builds several tables: each is charged as it
+// is sized, so that the tables together, not each one alone, must fit.
+class TableBudget {
+ public:
+  TableBudget();  // the whole process budget
+  // Takes `bytes` from what is left; false, with nothing taken, when they do
+  // not fit.
+  bool charge(double bytes);
+
+ private:
+  double left_;
+};
 
 }  // namespace tavo::detail
 

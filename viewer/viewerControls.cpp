@@ -189,8 +189,10 @@ After onPassiveMotion(State& s, int x, int y) {
 
 void readNextStep(State& s) {
   // The loop test compares step numbers: after the setup's last step the
-  // next read starts again at the beginning of the file.
-  if (readCurrentStep() == totalStep() - 1) s.filePosition = 0;
+  // next read starts again at the beginning of the file. Wide arithmetic:
+  // no step count can overflow it.
+  if (static_cast<long long>(readCurrentStep()) == static_cast<long long>(totalStep()) - 1)
+    s.filePosition = 0;
   readMovie_fromFile(s.moviefilename, &s.filePosition);
 }
 

@@ -3,31 +3,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "allocationCounter.h"
+#include "datastore/movieFrame.h"
 #include "testSupport.h"
-
-// Counts C++ allocations while `g_counting` is set.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t n) {
-  if (g_counting) ++g_allocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -366,6 +352,72 @@ TEST(MovieReader, RefusesBadCountsAndCoordinatesInsteadOfZeros) {
   EXPECT_EQ(flags, alivePopulation(0));
 }
 
+// A long number gets one verdict wherever it lies: whole in the read window
+// or cut by its end. Numbers of up to 1024 characters are read, longer ones
+// refused, both for coordinates and for the integers of the frame.
+TEST(MovieReader, LongNumbersGetOneVerdictAtEveryOffset) {
+  loadSetup(setupWith(1, "specie A 0 1.0 1.0e-9 1.0e-10 3 0 0\n"));
+  const std::string one1024 = "1." + std::string(1022, '0');
+  const std::string one3000 = "1." + std::string(2998, '0');
+  const std::string int3000 = std::string(2999, '0') + "1";
+  const std::string shown = "'" + std::string(40, '0') + "...'";
+  struct Row {
+    std::string before, number, after, message;  // empty message: read, x == 1
+  };
+  const Row rows[] = {
+      {"step 1 specie 0 alive 1\n", one1024, " 2 3 \n", ""},
+      {"step 1 specie 0 alive 1\n", one3000, " 2 3 \n",
+       "movie format incorrect: coordinate x of molecule 0 of specie 0 in the frame of step 1 is "
+       "not a number (found a number longer than 1024 characters)"},
+      {"step", int3000, " specie 0 alive 0\n",
+       "movie format incorrect: the step number is not an integer (found " + shown + ")"},
+      {"step 1 specie 0 alive", int3000, "\n",
+       "movie format incorrect: the alive count of specie 0 is not an integer (found " + shown +
+           ")"},
+  };
+  const long window = static_cast<long>(tavo::detail::movieReadBytes());
+  for (const Row& row : rows) {
+    // Blanks before the number move it from well inside the first window to
+    // across its end and into the next one.
+    for (long pad : {1L, window / 2, window - 2500, window - 1500, window - 600, window + 1000}) {
+      if (pad < 1) continue;
+      std::string text =
+          row.before + std::string(static_cast<std::size_t>(pad), ' ') + row.number + row.after;
+      std::string message = fatalMessage([&] {
+        writeFile("m.Tavomovie", text);
+        long long pos = 0;
+        readMovie_fromFile("m.Tavomovie", &pos);
+        if (row.message.empty()) {
+          EXPECT_EQ(positionOf(0, 0)[0], 1.0) << "blanks " << pad;
+          errorOut("read");
+        }
+      });
+      EXPECT_EQ(message, row.message.empty() ? "read" : row.message) << "blanks " << pad;
+    }
+  }
+}
+
+// With an error handler that lets the program go on, a frame that fails
+// halfway must leave the store holding the last good frame, not a mix.
+TEST(MovieReader, FailedFrameLeavesTheLastGoodFrame) {
+  loadSetup(smallSetup());
+  writeFile("m.Tavomovie",
+            "step 4 specie 0 alive 2\n1 2 3 4 5 6 \nspecie 1 alive 1\n7 8 9 \n"
+            "step 5 specie 0 alive 1\n-1 -2 -3 \nspecie 1 alive 2\n-7 -8 -9 x\n");
+  long long pos = 0;
+  readMovie_fromFile("m.Tavomovie", &pos);
+  EXPECT_NE(fatalMessage([&] { readMovie_fromFile("m.Tavomovie", &pos); }), "");
+  EXPECT_EQ(readCurrentStep(), 4);
+  EXPECT_EQ(alivePopulation(0), 2);
+  EXPECT_EQ(alivePopulation(1), 1);
+  EXPECT_TRUE(alive(0, 1));
+  EXPECT_FALSE(alive(1, 1));
+  EXPECT_EQ(positionOf(0, 0), (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(positionOf(0, 1), (std::vector<double>{4, 5, 6}));
+  EXPECT_EQ(positionOf(1, 0), (std::vector<double>{7, 8, 9}));
+  EXPECT_EQ(positionOf(1, 1), (std::vector<double>{0, 0, 0}));
+}
+
 TEST(MovieReader, ZeroSpeciesAndFarOffsets) {
   loadSetup(setupWith(0, ""));
   std::remove("m.Tavomovie");
@@ -411,15 +463,14 @@ TEST(MovieReader, AllocatesNothingPerFrame) {
   createMovie_toFile("m.Tavomovie", 0);
   createMovie_toFile("m.Tavomovie", 1);
   long long pos = 0;
-  readMovie_fromFile("m.Tavomovie", &pos);  // warms the buffer up
-  g_allocations = 0;
-  g_counting = true;
-  for (int r = 0; r < 20; ++r) {
-    if (r % 2 == 0) pos = 0;
-    readMovie_fromFile("m.Tavomovie", &pos);
-  }
-  g_counting = false;
-  EXPECT_EQ(g_allocations.load(), 0);
+  readMovie_fromFile("m.Tavomovie", &pos);  // warms the buffers up
+  EXPECT_EQ(tavo::test::allocationsOf([&] {
+              for (int r = 0; r < 20; ++r) {
+                if (r % 2 == 0) pos = 0;
+                readMovie_fromFile("m.Tavomovie", &pos);
+              }
+            }),
+            0);
   EXPECT_EQ(readCurrentStep(), 1);
 }
 

@@ -3,8 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "textio/inputReader.h"
+#include "datastore/setupData.h"
+#include "sampling/randomNumber.h"
 #include "testSupport.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -20,12 +22,15 @@ std::string loadError(const std::string& text) {
   return fatalMessage([] { initDataStructure_fromFile("bad.Tavosetup"); });
 }
 
-// The example with `from` replaced by `to` (first occurrence).
-std::string exampleWith(const std::string& from, const std::string& to) {
-  std::string text = exampleSetup();
+// `text` with `from` replaced by `to` (first occurrence).
+std::string with(std::string text, const std::string& from, const std::string& to) {
   std::size_t at = text.find(from);
   EXPECT_NE(at, std::string::npos) << from;
   return text.replace(at, from.size(), to);
+}
+
+std::string exampleWith(const std::string& from, const std::string& to) {
+  return with(exampleSetup(), from, to);
 }
 
 // A setup with the given species and reaction lines and ordinary counts.
@@ -296,6 +301,12 @@ TEST(SetupErrors, MalformedNumbersAreCaughtWhereTheyStand) {
   EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 1.2.0")),
             "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
             "'1.2.0'");
+  EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 0X1P-2")),
+            "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
+            "'0X1P-2'");
+  EXPECT_EQ(loadError(exampleWith("1.0e-9 1.0e-10 100", "1.0e-9 -0x.8 100")),
+            "Syntax error:\n\tspecies line 1, the diffusion constant: expected a number, found "
+            "'-0x.8'");
   EXPECT_EQ(loadError(exampleWith("pH 7.0", "pH seven")),
             "Syntax error:\n\tpH: expected a number, found 'seven'");
   EXPECT_EQ(loadError(exampleWith("total_step 300", "total_step 99999999999")),
@@ -326,6 +337,8 @@ TEST(SetupErrors, UnsafeCountsAndIDsAreRefused) {
             "have no products");
   EXPECT_EQ(loadError(exampleWith("100 50 0\nspecie S1", "100 -5 0\nspecie S1")),
             "Syntax error:\n\tspecies line 1: the alive count must not be negative, found -5");
+  EXPECT_EQ(loadError(exampleWith("total_step 300", "total_step -2147483648")),
+            "Syntax error:\n\ttotal_step must not be negative, found -2147483648");
   EXPECT_EQ(loadError(exampleWith("f 0 + 1", "f -1 + 1")),
             "Syntax error:\n\tlines for fwd rxn: negative speciesID");
   const char* revRange =
@@ -333,6 +346,76 @@ TEST(SetupErrors, UnsafeCountsAndIDsAreRefused) {
   EXPECT_EQ(loadError(exampleWith("r 2 =", "r 3 =")), revRange);
   EXPECT_EQ(loadError(exampleWith("r 2 = 0", "r -1 = 0")), revRange);
   EXPECT_EQ(loadError(exampleWith("= 0 + 1 ; kr", "= 0 + 7 ; kr")), revRange);
+}
+
+TEST(SetupErrors, KeywordsWithANulByteAreRefused) {
+  using namespace std::string_literals;
+  const std::vector<FormatCase> cases = {
+      {"f 0 + 1", "f\0X 0 + 1"s, "Syntax error:\n\tneed 'r' or 'f' in front of every reaction"},
+      {"kf 12.0", "kf\0X 12.0"s, "Syntax errort:\n\tlines for kf is: 'kf 12.0'"},
+      {"r 2 =", "r\0X 2 ="s, "Syntax error:\n\tneed 'r' or 'f' in front of every reaction"},
+      {"0 + 1 ; kr", "0 + 1 ;\0X kr"s,
+       "Syntax error:\n\tlines for rxn is: '0 = 1 + 2 + 3 ;' '+ ;'"},
+      {"0 + 1 ; kr", "0 +\0X 1 ; kr"s,
+       "Syntax error:\n\tlines for rxn is: '0 = 1 + 2 + 3 ;' '+ ;'"},
+      {"kr 3.0", "kr\0X 3.0"s, "Syntax errort:\n\tlines for kr is: 'kr 12.0'"},
+      {"N_fwd 1 ;", "N_fwd 1 ;\0X"s, "Syntax error:\n\t'N_fwd #' end line with ';'"},
+  };
+  for (const FormatCase& c : cases)
+    EXPECT_EQ(loadError(exampleWith(c.from, c.to)), c.message) << c.from;
+}
+
+// A failed load publishes nothing: even when the error handler lets the
+// process go on, every query is refused by its range test, whether the load
+// failed early or late, and whatever was loaded before.
+TEST(SetupErrors, QueriesAfterAFailedLoadAreRefused) {
+  const std::vector<std::string> failing = {
+      "N_species 1\nspecie A 0 1 1 1 1 0 0\nN_fwd x ;\n",
+      exampleWith("r 2 = 0 + 1 ; kr 3.0 ;", "r 2 = 0 + 1 ; kr 3.0 :"),
+      exampleWith("time_step(s) 1.0e-6", "time_step(s) soon"),
+  };
+  const std::string fwdRange =
+      "numFwdReactions(int specie1, int specie2): with specie1 or specie2 out of range!";
+  const std::string revRange = "numRevReactions(int specie): with specie out of range!";
+  struct Query {
+    void (*call)();
+    std::string message;
+  };
+  const std::vector<Query> queries = {
+      {[] { numRxn_R(0); }, revRange},
+      {[] { rxnID_R(0, 1); }, revRange},
+      {[] { randomize_RO(0); }, revRange},
+      {[] { numRxn_F(0, 0); }, fwdRange},
+      {[] { rxnID_F(0, 0, 1); }, fwdRange},
+      {[] { speciePopulation(0); }, "(speciePopulation) with speciesID out of range!"},
+      {[] { kf(0); }, "(kf) incorrect rxnID, beyond [0-2N_fwd) range."},
+      {[] { kr(0); }, "(kr) incorrect rxnID, beyond [0-N_rev) range."},
+  };
+  for (const std::string& text : failing) {
+    for (bool loadedBefore : {false, true}) {
+      if (loadedBefore) loadSetup(exampleSetup());
+      loadError(text);
+      EXPECT_FALSE(data_initialization_success());
+      EXPECT_EQ(numSpecies() + totalRxn() + totalrxnID_F(), 0);
+      for (const Query& q : queries)
+        EXPECT_EQ(fatalMessage(q.call), q.message) << text.substr(0, 40) << " " << loadedBefore;
+    }
+  }
+}
+
+TEST(SetupErrors, NullPathIsAFileThatCannotBeOpened) {
+  tavo::test::FatalErrors guard;
+  std::string message;
+  testing::internal::CaptureStdout();
+  try {
+    initDataStructure_fromFile(nullptr);
+  } catch (const tavo::test::FatalError& e) {
+    message = e.what();
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\nInitializing simulation parameters:\n\tOpening setup file : ..."
+            "\nERROR:  Cannot open setup file to read!\n");
+  EXPECT_EQ(message, " Cannot open setup file to read!");
 }
 
 TEST(SetupErrors, LongWordsAreRefused) {
@@ -360,6 +443,18 @@ TEST(SetupErrors, TablesTooLargeForMemoryEndCleanly) {
   EXPECT_EQ(loadError(exampleWith("rev_max_mol 2", "rev_max_mol 1000000000")),
             "(initDataStructure_fromFile) cannot allocate the reverse reaction products: 4e+09 "
             "bytes needed");
+  // Tables are sized by what the file holds: a malformed reverse line is
+  // named before a billion product slots are reserved for it.
+  EXPECT_EQ(
+      loadError(with(exampleWith("rev_max_mol 2", "rev_max_mol 250000000"), "kr 3.0", "kr x")),
+      "Syntax error:\n\treaction line 2, rate constant kr: expected a number, found 'x'");
+  // Every table of a load shares one budget: 0.79 MB of molecule tables and
+  // 0.24 MB of products fit 1 MB each, not together.
+  tavo::detail::setTableMemoryBudget(1e6);
+  EXPECT_EQ(
+      loadError(with(exampleWith("rev_max_mol 2", "rev_max_mol 60000"), "100 50 0", "30000 50 0")),
+      "(initDataStructure_fromFile) cannot allocate the reverse reaction products: 2.4e+05 "
+      "bytes needed");
   tavo::detail::setTableMemoryBudget(0.0);
   // A species count far beyond the lines the file holds reserves nothing.
   EXPECT_EQ(loadError("N_species 2000000000\nspecie A 0 1 1 1 1 0 0\n"),
@@ -370,6 +465,52 @@ TEST(SetupErrors, TablesTooLargeForMemoryEndCleanly) {
 TEST(SetupErrors, MissingFile) {
   EXPECT_EQ(fatalMessage([] { initDataStructure_fromFile("no/such/file.Tavosetup"); }),
             " Cannot open setup file to read!");
+}
+
+// The parser without the store: a value, every fault an exception with the
+// message the store's load reports, and nothing printed or logged.
+TEST(SetupValue, ReadsTheFileWithoutTouchingTheStore) {
+  loadSetup(setupWith(kFourSpecies, "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\n", ""));
+  writeFile("value.Tavosetup", exampleWith("f 0 + 1 = 2", "f 1 + 1 = 0"));
+  tavo::detail::SetupData d;
+  EXPECT_EQ(capturedStdout([&] { d = tavo::detail::readSetup("value.Tavosetup", nullptr); }), "");
+  EXPECT_EQ(numSpecies(), 4);  // the loaded store is untouched
+  ASSERT_EQ(d.species.size(), 3u);
+  EXPECT_EQ(d.species[2].name, "S2");
+  EXPECT_EQ(d.species[2].total, 200);
+  EXPECT_EQ(d.species[1].diffConst, 1.0e-10);
+  // The lines in file order, each naming the record it filled.
+  ASSERT_EQ(d.lines.size(), 2u);
+  EXPECT_TRUE(d.lines[0].forward);
+  EXPECT_EQ(d.p_fwd[static_cast<std::size_t>(d.lines[0].record)].product, 0);
+  EXPECT_FALSE(d.lines[1].forward);
+  EXPECT_EQ(d.p_rev[static_cast<std::size_t>(d.lines[1].record)].kr, 3.0);
+  EXPECT_EQ(d.N_rxnID_fwd, 1);
+  EXPECT_EQ(d.ppp_fwd_hash[1][1][0], 1);
+  EXPECT_EQ(d.total_step, 300);
+  EXPECT_EQ(d.time_step, 1.0e-6);
+
+  std::remove("errors.txt");
+  const std::vector<std::pair<std::string, std::string>> faults = {
+      {exampleWith("pH 7.0", "PH 7.0"), "file format incorrect:\n\tlines for pH is: 'pH 7.0'"},
+      {exampleWith("N_rev 1", "N_rev -2"), "Syntax error:\n\tN_rev must not be negative, found -2"},
+  };
+  for (const auto& [text, message] : faults) {
+    writeFile("value.Tavosetup", text);
+    std::string thrown;
+    std::string out = capturedStdout([&] {
+      try {
+        tavo::detail::readSetup("value.Tavosetup", nullptr);
+      } catch (const tavo::Error& e) {
+        thrown = e.what();
+      }
+    });
+    EXPECT_EQ(thrown, message);
+    EXPECT_EQ(out, "");
+  }
+  EXPECT_THROW(tavo::detail::readSetup("no/such.Tavosetup", nullptr), tavo::Error);
+  EXPECT_THROW(tavo::detail::readSetup(nullptr, nullptr), tavo::Error);
+  EXPECT_FALSE(std::ifstream("errors.txt").good());
 }
 
 TEST(SetupErrorsDeathTest, EndsTheProcessWithStatusOneAndLogs) {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "textio/inputReader.h"
 #include "geometry/geometry.h"
 #include "geometry/regionTable.h"
 #include "testSupport.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -164,6 +164,9 @@ TEST(RegionFile, TextThatIsNotANumberIsRefused) {
   EXPECT_EQ(loadError("N_regions 1\n0 sphere ( 0 0 0 ) ( 1e999 )\n"),
             "(initGeometry_fromFile) region 0: a number expected among additional params, found "
             "'1e999', which is out of range");
+  EXPECT_EQ(loadError("N_regions 1\n0 sphere ( 0 0 0 ) ( 0x10 )\n"),
+            "(initGeometry_fromFile) region 0: a number expected among additional params, found "
+            "'0x10'");
   EXPECT_EQ(loadError("N_regions 1\n0 sphere ( 0 0 1.5.2 ) ( 1 )\n"),
             "(initGeometry_fromFile) region 0: a number expected among center points, found "
             "'1.5.2'");
@@ -178,6 +181,10 @@ TEST(RegionFile, BadCountsAreRefused) {
   EXPECT_EQ(loadError("N_regions 2.5\n"), prefix + "found '2.5'");
   EXPECT_EQ(loadError("N_regions 99999999999\n"),
             prefix + "found '99999999999', which is out of range");
+  // A count across the end of the first 64 KiB read is read whole or not at
+  // all: here it is too long, not a count of 1 followed by region 0.
+  EXPECT_EQ(loadError("N_regions " + std::string(67573, '0') + "10 box ( 0 0 0 ) ( 1 1 1 )"),
+            prefix + "found a number longer than 1024 characters");
 }
 
 TEST(RegionFile, CountTooLargeToAllocateIsRefused) {

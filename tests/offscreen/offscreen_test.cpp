@@ -228,6 +228,7 @@ TEST_F(RenderJob, SequencePartsCombineIntoOneNumberedSequence) {
 }
 
 TEST_F(RenderJob, OnePictureHoldsOneFrame) {
+  std::remove("one.png");  // left by an earlier run
   EXPECT_THROW(off::render(*movie_, {0, 1}, "one.png", settings_, 25, nullptr), off::UsageError);
   EXPECT_FALSE(exists("one.png"));
   off::render(*movie_, {3}, "one.png", settings_, 25, nullptr);

@@ -125,6 +125,7 @@ TEST(GaussianTableTest, ShortOrMalformedFileIsRefusedAndTheTableKept) {
       {"0 1 abc 3", head + "number 3 of 10001 expected, found 'abc'... program exit\n"},
       {"0 1 2.5x 3", head + "number 3 of 10001 expected, found '2.5x'... program exit\n"},
       {"0 nan 2", head + "number 2 of 10001 expected, found 'nan'... program exit\n"},
+      {"0 0x10 2", head + "number 2 of 10001 expected, found '0x10'... program exit\n"},
       {"0 1e999 2",
        head + "number 2 of 10001 expected, found '1e999', which is out of range... program exit\n"},
   };

@@ -1,0 +1,171 @@
+// cli_bench.cpp - the tavo command's work on a large movie against its
+// baselines, in one run: 100 frames of 10^5 live molecules (four species of
+// 25000), about 400 MB, in the page cache.
+//   population: index the movie and write its table (what `tavo population`
+//               does), against indexing the movie alone;
+//   export xyz: index the movie, read every frame and write extended XYZ
+//               (what `tavo export --format xyz` does), against
+//               createMovie_toFile writing the same 100 frames.
+// Also shown: the export of an already indexed movie, and the VTK export.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "bench/benchSupport.h"
+#include "cli/movieExport.h"
+#include "cli/movieInput.h"
+#include "cli/movieTables.h"
+#include "cli/progress.h"
+#include "datastore/dataFetcher.h"
+
+namespace {
+
+constexpr int kFrames = 100;
+constexpr int kSpecies = 4;
+constexpr int kEach = 25000;  // live molecules per species
+
+struct Fixture {
+  bool ready = false;
+  std::string folder;
+  std::string setupPath, moviePath, outPath;
+  std::int64_t movieBytes = 0;
+} g_fixture;
+
+// Positions of frame `frame`: random within a micrometre, drawn afresh for
+// every frame from a seed of its own, so any writer can repeat them.
+void placeFrame(int frame) {
+  std::mt19937_64 rng(static_cast<std::uint64_t>(frame) + 1);
+  std::uniform_real_distribution<double> u(-1e-6, 1e-6);
+  for (int s = 0; s < kSpecies; ++s)
+    for (int i = 0; i < kEach; ++i) setPosition(s, i, u(rng), u(rng), u(rng));
+}
+
+void prepare() {
+  if (g_fixture.ready) return;
+  g_fixture.folder = "/tmp/tavo_cli_bench_" + std::to_string(getpid());
+  std::filesystem::create_directory(g_fixture.folder);
+  g_fixture.setupPath = g_fixture.folder + "/bench.Tavosetup";
+  g_fixture.moviePath = g_fixture.folder + "/bench.Tavomovie";
+  g_fixture.outPath = g_fixture.folder + "/out";
+  std::string setup = "N_species " + std::to_string(kSpecies) + "\n";
+  for (int s = 0; s < kSpecies; ++s)
+    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
+             std::to_string(kEach) + " " + std::to_string(kEach) + " 0\n";
+  setup +=
+      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
+      "total_step 100\ntime_step(s) 1.0e-6\n";
+  std::FILE* f = std::fopen(g_fixture.setupPath.c_str(), "w");
+  std::fputs(setup.c_str(), f);
+  std::fclose(f);
+  tavo::bench::quietly([] {
+    if (data_initialization_success()) deleteDataStructure();
+    initDataStructure_fromFile(g_fixture.setupPath.c_str());
+  });
+  for (int k = 0; k < kFrames; ++k) {
+    placeFrame(k);
+    createMovie_toFile(g_fixture.moviePath.c_str(), k);
+  }
+  g_fixture.movieBytes = static_cast<std::int64_t>(std::filesystem::file_size(g_fixture.moviePath));
+  tavo::cli::silenceProgress();
+  // Read once, so that every row finds the movie in the page cache.
+  tavo::Movie warm(g_fixture.setupPath, g_fixture.moviePath);
+  for (std::size_t k = 0; k < warm.size(); ++k) benchmark::DoNotOptimize(warm.read(k));
+  g_fixture.ready = true;
+}
+
+void perMovie(benchmark::State& state) {
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * g_fixture.movieBytes);
+}
+
+std::vector<std::size_t> allFrames(const tavo::Movie& movie) {
+  std::vector<std::size_t> frames(movie.size());
+  for (std::size_t k = 0; k < frames.size(); ++k) frames[k] = k;
+  return frames;
+}
+
+// ---- population ---------------------------------------------------------
+
+void BM_Index(benchmark::State& state) {
+  prepare();
+  for (auto _ : state) {
+    tavo::Movie movie(g_fixture.setupPath, g_fixture.moviePath);
+    benchmark::DoNotOptimize(movie.size());
+  }
+  perMovie(state);
+}
+
+void BM_Population(benchmark::State& state) {
+  prepare();
+  for (auto _ : state) {
+    tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+    tavo::cli::OutputFile out(g_fixture.outPath);
+    tavo::cli::writePopulation(movie, out);
+    out.commit();
+  }
+  perMovie(state);
+}
+
+// ---- export ---------------------------------------------------------------
+
+void BM_WriteMovie(benchmark::State& state) {
+  prepare();
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::remove(g_fixture.outPath.c_str());
+    state.ResumeTiming();
+    for (int k = 0; k < kFrames; ++k) {
+      state.PauseTiming();
+      placeFrame(k);
+      state.ResumeTiming();
+      createMovie_toFile(g_fixture.outPath.c_str(), k);
+    }
+  }
+  perMovie(state);
+}
+
+void BM_ExportXyz(benchmark::State& state) {
+  prepare();
+  for (auto _ : state) {
+    tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+    tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+  }
+  perMovie(state);
+}
+
+void BM_ExportXyzIndexed(benchmark::State& state) {
+  prepare();
+  tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+  perMovie(state);
+}
+
+void BM_ExportVtk(benchmark::State& state) {
+  prepare();
+  for (auto _ : state) {
+    tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+    tavo::cli::exportVtk(movie, allFrames(movie), 1.0, g_fixture.folder + "/vtk.pvd");
+  }
+  perMovie(state);
+}
+
+BENCHMARK(BM_Index)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Population)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteMovie)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportXyz)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportXyzIndexed)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportVtk)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (!g_fixture.folder.empty()) std::filesystem::remove_all(g_fixture.folder);
+  return 0;
+}

@@ -1,0 +1,120 @@
+// render_bench.cpp - the offscreen renderer's frame time: reading a frame
+// alone, drawing it alone (the picture read back included), and both with
+// the reader thread, for 10^4 to 10^6 molecules, points and spheres, at
+// 500x500 and 1920x1080. The reader thread pays off when the pipelined time
+// per frame stays near the larger of the two alone.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "bench/benchSupport.h"
+#include "datastore/dataFetcher.h"
+#include "offscreen/render.h"
+
+namespace {
+
+constexpr int kFrames = 3;
+
+// A movie of `molecules` molecules (3 species of size 40 nm, spread over
+// +-2 scene units), written once per size with the library's writer.
+const tavo::Movie& movieOf(int molecules) {
+  static std::map<int, std::unique_ptr<tavo::Movie>> movies;
+  auto found = movies.find(molecules);
+  if (found != movies.end()) return *found->second;
+  const int perSpecies = (molecules + 2) / 3;
+  const std::string setup = "render_bench_" + std::to_string(molecules) + ".Tavosetup";
+  const std::string movie = "render_bench_" + std::to_string(molecules) + ".Tavomovie";
+  std::FILE* f = std::fopen(setup.c_str(), "w");
+  std::fprintf(f, "N_species 3\n");
+  for (int s = 0; s < 3; ++s)
+    std::fprintf(f, "specie S%d %d 1.0 4.0e-8 1.0e-12 %d %d 0\n", s, s, perSpecies, perSpecies);
+  std::fprintf(f,
+               "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 1.0\n"
+               "pH 7.0\ntotal_step %d\ntime_step(s) 1.0e-6\n",
+               kFrames);
+  std::fclose(f);
+  tavo::bench::quietly([&] {
+    if (data_initialization_success()) deleteDataStructure();
+    initDataStructure_fromFile(setup.c_str());
+    std::remove(movie.c_str());
+    std::mt19937 engine(7);
+    std::uniform_real_distribution<double> u(-2e-6, 2e-6);
+    for (int step = 0; step < kFrames; ++step) {
+      for (int s = 0; s < numSpecies(); ++s)
+        for (int i = 0; i < speciePopulation(s); ++i)
+          setPosition(s, i, u(engine), u(engine), u(engine));
+      createMovie_toFile(movie.c_str(), step);
+    }
+    deleteDataStructure();
+  });
+  auto opened = std::make_unique<tavo::Movie>(setup, movie);
+  return *movies.emplace(molecules, std::move(opened)).first->second;
+}
+
+tavo::offscreen::Settings settingsOf(const benchmark::State& state) {
+  tavo::offscreen::Settings s;
+  s.width = static_cast<int>(state.range(1));
+  s.height = static_cast<int>(state.range(2));
+  s.style = state.range(3) != 0 ? tavo::scene::Style::spheres : tavo::scene::Style::points;
+  return s;
+}
+
+void BM_Read(benchmark::State& state) {
+  const tavo::Movie& movie = movieOf(static_cast<int>(state.range(0)));
+  tavo::Frame frame;
+  std::size_t k = 0;
+  for (auto _ : state) tavo::bench::quietly([&] { movie.read(k++ % kFrames, frame); });
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_Draw(benchmark::State& state) {
+  const tavo::Movie& movie = movieOf(static_cast<int>(state.range(0)));
+  tavo::offscreen::Renderer renderer(movie.setup(), settingsOf(state));
+  std::vector<tavo::Frame> frames(kFrames);
+  tavo::bench::quietly([&] {
+    for (int k = 0; k < kFrames; ++k) movie.read(static_cast<std::size_t>(k), frames[k]);
+  });
+  renderer.draw(frames[0]);  // the rasteriser compiles its code on first use
+  std::size_t k = 0;
+  for (auto _ : state) benchmark::DoNotOptimize(renderer.draw(frames[k++ % kFrames]).data());
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ReadAndDraw(benchmark::State& state) {
+  const tavo::Movie& movie = movieOf(static_cast<int>(state.range(0)));
+  tavo::offscreen::Renderer renderer(movie.setup(), settingsOf(state));
+  std::vector<std::size_t> picks(12);
+  for (std::size_t i = 0; i < picks.size(); ++i) picks[i] = i % kFrames;
+  tavo::bench::quietly([&] {
+    tavo::Frame frame;
+    movie.read(0, frame);
+    renderer.draw(frame);
+  });
+  for (auto _ : state)
+    tavo::bench::quietly([&] {
+      tavo::offscreen::drawFrames(movie, picks, renderer,
+                                  [](const std::vector<std::uint8_t>& rgb, std::size_t) {
+                                    benchmark::DoNotOptimize(rgb.data());
+                                  });
+    });
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(picks.size()));
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+  for (int molecules : {10000, 100000, 1000000})
+    for (auto [w, h] : {std::pair{500, 500}, {1920, 1080}})
+      for (int spheres : {0, 1}) b->Args({molecules, w, h, spheres});
+  b->ArgNames({"molecules", "w", "h", "spheres"})->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Read)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Draw)->Apply(sizes);
+BENCHMARK(BM_ReadAndDraw)->Apply(sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,40 @@
+// arguments.h - command-line pieces shared by the tavo subcommands: the
+// SETUP MOVIE pair, --frames, --output and --quiet, declared the same way
+// everywhere.
+#ifndef TAVO_CLI_ARGUMENTS_H
+#define TAVO_CLI_ARGUMENTS_H
+
+#include <CLI/CLI.hpp>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "cli/frameSlice.h"
+
+namespace tavo::cli {
+
+struct MovieArguments {
+  std::string setup;  // setup file path
+  std::string movie;  // movie file path
+};
+
+// The positional arguments SETUP and MOVIE, both required.
+void addMovieArguments(CLI::App& command, MovieArguments& arguments);
+
+// --frames START:STOP:STEP, checked as it is parsed (a malformed slice is a
+// command-line error). `slice` keeps its value when the option is absent.
+CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice);
+
+// -q,--quiet: silences the progress bar.
+void addQuietFlag(CLI::App& command);
+
+// Help text broken into lines of at most `width` columns at spaces (line
+// breaks already in `text` stay). Option descriptions use kOptionWidth: the
+// help prints them beside the option names.
+inline constexpr std::size_t kOptionWidth = 50;
+inline constexpr std::size_t kTextWidth = 78;
+std::string wrap(std::string_view text, std::size_t width = kOptionWidth);
+
+}  // namespace tavo::cli
+
+#endif  // TAVO_CLI_ARGUMENTS_H

@@ -1,0 +1,50 @@
+// progress.cpp - the standard-error progress bar.
+#include "cli/progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tavo::cli {
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// Module state; any other mutable global here is a bug.
+struct State {
+  bool silenced = false;  // --quiet
+} state;
+
+}  // namespace
+
+void silenceProgress() { state.silenced = true; }
+
+Progress::Progress(std::string label, std::int64_t total) : label_(std::move(label)) {
+  setTotal(total);
+  shown_ = !state.silenced && isatty(STDERR_FILENO);
+  update(0);
+}
+
+Progress::~Progress() {
+  if (drawn_) {
+    std::fputs("\r\033[K", stderr);  // back to the line start, erase to its end
+    std::fflush(stderr);
+  }
+}
+
+void Progress::redraw(std::int64_t done) {
+  std::int64_t percent = std::clamp<std::int64_t>(done * 100 / total_, 0, 100);
+  int filled = static_cast<int>(percent * kBarWidth / 100);
+  char bar[kBarWidth + 1];
+  for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
+  bar[kBarWidth] = '\0';
+  std::fprintf(stderr, "\r%s [%s] %3d%%", label_.c_str(), bar, static_cast<int>(percent));
+  std::fflush(stderr);
+  drawn_ = true;
+  // Next redraw at the next whole percent.
+  next_ = (percent + 1) * total_;
+}
+
+}  // namespace tavo::cli

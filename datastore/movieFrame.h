@@ -1,0 +1,181 @@
+// movieFrame.h - the one frame parser of the movie file, shared by
+// readMovie_fromFile (which publishes a frame into the data store) and the
+// trajectory module (which indexes a movie and reads frames into values).
+// Not installed; nothing outside the library includes it.
+//
+// A frame is read through a MovieInput, a bounded token reader over a file
+// descriptor, into buffers the caller owns; nothing here touches the data
+// store or any process-wide buffer, so any number of frames may be read at
+// once from any number of threads. Faults are thrown as FrameError, which
+// carries both the movie reader's own message and the place of the fault.
+#ifndef TAVO_DATASTORE_MOVIEFRAME_H
+#define TAVO_DATASTORE_MOVIEFRAME_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "textio/error.h"
+
+namespace tavo::detail {
+
+constexpr std::size_t kMaxNumberText = 1024;  // longest number text accepted
+
+// Bytes asked of each read call (smaller in fuzz builds, so that they reach
+// every refill path with short inputs).
+std::size_t movieReadBytes();
+
+// ---------------------------------------------------------------------------
+// Faults
+// ---------------------------------------------------------------------------
+
+enum class FrameFault {
+  io,                 // the file could not be read
+  stepWord,           // the frame's first word is missing or not "step"
+  stepNumber,         // the step number is not an integer
+  specie,             // "specie" missing, or its ID not the next one
+  aliveWord,          // "alive" missing
+  aliveCount,         // the live count is not an integer
+  aliveTooMany,       // the live count exceeds the species' slots (or an int)
+  aliveNegative,      // the live count is negative
+  coordinateEnd,      // the data end inside the coordinates
+  coordinate,         // a coordinate that is not a number
+  coordinateTooLong,  // a coordinate longer than kMaxNumberText characters
+  cut,                // the frame's last token runs into the end of the data
+};
+
+struct FrameFaultInfo {
+  FrameFault fault = FrameFault::io;
+  std::string path;  // the movie file
+  bool stepKnown = false;
+  int step = 0;
+  int species = -1;         // -1: before the first species block
+  bool idAtFault = false;   // "specie" was read, its ID is wrong
+  int molecule = -1;        // for coordinates
+  int axis = -1;            // 0, 1, 2 for x, y, z
+  long long count = 0;      // the live count read (aliveNegative, aliveTooMany)
+  int slots = 0;            // the species' slots (aliveTooMany)
+  std::int64_t offset = 0;  // byte offset of the token at fault, or of the end of the data
+  // At the end of the data, or at a token that runs into it: a frame still
+  // being written (or cut short by a crash) rather than a damaged one.
+  bool atEnd = false;
+  std::string found;    // the token at fault, quoted, or "the end of the file"
+  int errorNumber = 0;  // errno of a failed read
+};
+
+// what() is readMovie_fromFile's message; description() the same fault in the
+// words of the trajectory module, which adds the file, frame and line.
+class FrameError : public Error {
+ public:
+  explicit FrameError(FrameFaultInfo info);
+  const FrameFaultInfo& info() const { return info_; }
+  std::string description() const;
+
+ private:
+  FrameFaultInfo info_;
+};
+
+// ---------------------------------------------------------------------------
+// Token input
+// ---------------------------------------------------------------------------
+
+// Whitespace-separated tokens of a file from a byte offset on, read with
+// pread() through a caller's buffer. A token of up to kMaxNumberText
+// characters is always seen whole: before one is scanned the window holds at
+// least kMaxNumberText + 1 bytes or reaches the end of the file, so the
+// scanning loops need no refills of their own.
+class MovieInput {
+ public:
+  enum class Scan { ok, end, malformed, outOfRange, tooLong };
+
+  // Reads `fd` (not owned) from `offset` on through `buffer`, which it sizes
+  // on first use; `path` names the file in messages.
+  MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, const char* path);
+
+  std::int64_t offset() const { return next_ - static_cast<std::int64_t>(end_ - p_); }
+  void seek(std::int64_t offset);
+  // Adds the line ends consumed from now on to *lines (null: no count).
+  void countLines(std::int64_t* lines) { lines_ = lines; }
+  std::int64_t* lineCounter() const { return lines_; }
+  // How far into the file the reads have gone: its size once the end is met.
+  std::int64_t bytesSeen() const { return next_; }
+  const char* path() const { return path_; }
+
+  // Skips white space and makes the next token visible whole; false at the
+  // end of the file.
+  bool startToken();
+  // "%s" with a bound: the whole word is consumed, at most cap - 1 chars are
+  // kept. A word holding a NUL byte is malformed: it is no keyword.
+  Scan readWord(char* out, std::size_t cap);
+  // "%d": optional sign and decimal digits, ending the token.
+  Scan readInt(int& out);
+  // "%lf": a real exactly as strtod converts it, the whole token.
+  Scan readReal(double& out);
+  // The hot loop of a frame: reads coordinates k, axis on into out[3k+axis]
+  // for as long as they are in the writer's form and whole in the window.
+  void readWriterRun(double* out, int n, int& k, int& axis);
+
+  // Scanning without converting: one token; the rest of a line when it holds
+  // no 's' (no keyword can hide in it); whether a white space byte follows
+  // the last token consumed; whether the next token is `word`.
+  void skipToken();
+  enum class Line { skipped, keyword, end };
+  Line skipLine();
+  bool followedBySpace();
+  bool nextIs(const char* word);
+
+  // The token at byte `at`, quoted for a message, and whether it runs into
+  // the end of the file. Reads the file again; meant for messages only.
+  std::string tokenAt(std::int64_t at, bool* reachesEnd) const;
+
+ private:
+  bool endsToken(const char* q) const;
+  char* readWriterForm(char* s, bool negative, double& out) const;
+  Scan readRealSlow(double& out);
+  bool refill();
+
+  int fd_;
+  std::int64_t next_;  // file offset of the byte after end_
+  const char* path_;
+  char* base_ = nullptr;
+  std::size_t cap_ = 0;
+  char* p_ = nullptr;    // first unread byte
+  char* end_ = nullptr;  // end of the bytes read
+  bool eof_ = false;
+  std::int64_t* lines_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+
+// Where a frame's coordinates go: asked once per species block, in order,
+// once its live count is read and checked; returns room for 3 * count
+// doubles, x y z per molecule.
+class FrameSink {
+ public:
+  virtual double* coordinates(int species, int count) = 0;
+
+ protected:
+  ~FrameSink() = default;
+};
+
+// Reads the frame at the input's position for species with the given slot
+// capacities and returns its step number; the input is left right after the
+// frame's last token. Throws FrameError on any fault; what the sink received
+// is then incomplete.
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink);
+
+// The structure of the frame at the input's position (step, live counts,
+// where it ends) without converting its coordinates: each coordinate line is
+// skipped whole where the layout allows it, token by token where it does
+// not. Returns false, the position then undefined, when the data end before
+// the frame is complete (its last token must be followed by white space). A
+// damaged frame throws FrameError.
+bool scanFrame(MovieInput& in, std::span<const int> slots, int& step, std::span<int> counts);
+
+}  // namespace tavo::detail
+
+#endif  // TAVO_DATASTORE_MOVIEFRAME_H

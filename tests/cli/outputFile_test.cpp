@@ -1,0 +1,160 @@
+// Tests of output files (written aside, renamed only when complete) and of
+// the path checks that keep outputs off the inputs.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/outputFile.h"
+#include "testSupport.h"
+#include "textio/error.h"
+
+namespace {
+
+using tavo::cli::isInside;
+using tavo::cli::OutputFile;
+using tavo::cli::samePath;
+using tavo::test::readFile;
+using tavo::test::writeFile;
+
+// Names in `folder`, hidden ones included.
+std::vector<std::string> listFolder(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* d = opendir(folder.c_str());
+  while (dirent* e = readdir(d)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(OutputFileTest, CommitReplacesTheTargetAndLeavesNoTemporary) {
+  mkdir("out", 0755);
+  writeFile("out/table", "old");
+  chmod("out/table", 0640);
+  {
+    OutputFile file("out/table");
+    file.text("new");
+    EXPECT_EQ(readFile("out/table"), "old");  // invisible until committed
+    file.commit();
+  }
+  EXPECT_EQ(readFile("out/table"), "new");
+  EXPECT_EQ(listFolder("out"), std::vector<std::string>{"table"});
+  struct stat st {};
+  stat("out/table", &st);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);  // a replaced file keeps its permissions
+}
+
+TEST(OutputFileTest, AbandonedFileLeavesTheOldOneAndNoTemporary) {
+  mkdir("out", 0755);
+  writeFile("out/kept", "old");
+  {
+    OutputFile kept("out/kept");
+    kept.text("partial");
+    OutputFile fresh("out/fresh");
+    fresh.text("partial");
+    fresh.close();  // complete but never committed
+  }
+  EXPECT_EQ(readFile("out/kept"), "old");
+  EXPECT_EQ(listFolder("out"), std::vector<std::string>{"kept"});
+}
+
+TEST(OutputFileTest, WritingThroughALinkReplacesItsTarget) {
+  writeFile("real", "old");
+  symlink("real", "link");
+  OutputFile file("link");
+  file.text("new");
+  file.commit();
+  struct stat st {};
+  lstat("link", &st);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(readFile("real"), "new");
+}
+
+TEST(OutputFileTest, FailuresNameTheOutput) {
+  mkdir("folder", 0755);
+  const char* paths[] = {"missing/table", "folder"};
+  for (const char* path : paths) {
+    try {
+      OutputFile file(path);
+      ADD_FAILURE() << path << " was opened";
+    } catch (const tavo::Error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(path, 0), 0u) << e.what();
+    }
+  }
+  int full = open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  tavo::cli::Output out(full, "full.txt");
+  out.text("x");
+  EXPECT_THROW(out.flush(), tavo::Error);
+  close(full);
+}
+
+struct PathPair {
+  const char* a;
+  const char* b;
+  bool expected;
+};
+
+void PrintTo(const PathPair& p, std::ostream* os) { *os << p.a << " | " << p.b; }
+
+class SamePathTest : public ::testing::TestWithParam<PathPair> {};
+
+TEST_P(SamePathTest, ComparesFilesNotSpellings) {
+  // a: a file; hard: its hard link; soft: a symbolic link to it; b: another
+  // file; dir: a folder, dirlink: a link to it; "new*" do not exist.
+  writeFile("a", "a");
+  writeFile("b", "b");
+  link("a", "hard");
+  symlink("a", "soft");
+  mkdir("dir", 0755);
+  symlink("dir", "dirlink");
+  const PathPair& p = GetParam();
+  EXPECT_EQ(samePath(p.a, p.b), p.expected) << p.a << " vs " << p.b;
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SamePathTest,
+                         ::testing::Values(PathPair{"a", "a", true}, PathPair{"a", "./a", true},
+                                           PathPair{"a", "hard", true}, PathPair{"a", "soft", true},
+                                           PathPair{"a", "dir/../a", true},
+                                           PathPair{"a", "b", false}, PathPair{"a", "new", false},
+                                           PathPair{"new", "./new", true},
+                                           PathPair{"new", "dir/../new", true},
+                                           PathPair{"dir/new", "dirlink/new", true},
+                                           PathPair{"new", "new2", false}));
+
+class IsInsideTest : public ::testing::TestWithParam<PathPair> {};
+
+TEST_P(IsInsideTest, FollowsLinksAndWholeNames) {
+  mkdir("dir", 0755);
+  mkdir("dir/sub", 0755);
+  symlink("dir", "dirlink");
+  symlink(".", "here");
+  const PathPair& p = GetParam();
+  EXPECT_EQ(isInside(p.a, p.b), p.expected) << p.a << " in " << p.b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, IsInsideTest,
+    ::testing::Values(PathPair{"dir/x", "dir", true}, PathPair{"dir/sub/x", "dir", true},
+                      PathPair{"dir", "dir", false}, PathPair{"dirx/y", "dir", false},
+                      PathPair{"dirlink/x", "dir", true}, PathPair{"dir/x", "dirlink", true},
+                      PathPair{"x", "dir", false}, PathPair{"dir/../x", "dir", false},
+                      PathPair{"notyet/x", "notyet/", true}, PathPair{"x", "here", true}));
+
+TEST(RequireNotInputTest, RefusesAnInputUnderAnyName) {
+  writeFile("movie", "m");
+  writeFile("setup", "s");
+  link("movie", "alias");
+  for (const char* output : {"movie", "./movie", "alias", "setup"})
+    EXPECT_THROW(tavo::cli::requireNotInput(output, {"setup", "movie"}), tavo::Error) << output;
+  EXPECT_NO_THROW(tavo::cli::requireNotInput("table", {"setup", "movie"}));
+}
+
+}  // namespace
