@@ -508,11 +508,12 @@ scene::Overlay layOutOverlay(const Controls& c, const OverlayFacts& facts) {
         {"h / ?", "this help"},
         {"Escape", "quit"},
     };
-    const float lines = static_cast<float>(std::size(kHelp));
-    const float top = fh - 40.0f;
-    overlay.push_back(box(15.0f, top - lines * kLineHeight - 8.0f, 300.0f,
-                          lines * kLineHeight + 14.0f, kHelpBox));
-    float line = top - 4.0f;
+    // A dark box below the counter line, one row per key.
+    const float rows = static_cast<float>(std::size(kHelp));
+    const float top = fh - 30.0f;
+    const float bottom = top - rows * kLineHeight - 10.0f;
+    overlay.push_back(box(15.0f, bottom, 300.0f, top - bottom, kHelpBox));
+    float line = top - kLineHeight;
     for (const auto& row : kHelp) {
       overlay.push_back(text(25.0f, line, kWhite, row[0]));
       overlay.push_back(text(100.0f, line, kGrey, row[1]));

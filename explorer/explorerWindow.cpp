@@ -93,6 +93,7 @@ struct Session final : Remote {
   IndexView drawnIndex;
   double drawnAt = 0.0;
   bool screenshotAsked = false;
+  bool redrawAsked = false;  // a redisplay is pending: the event loop must not sleep
   std::exception_ptr failure;
 
   double now() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -100,10 +101,15 @@ struct Session final : Remote {
   // -- Remote --------------------------------------------------------------
   Controls& controls() override { return state; }
   IndexView index() const override { return feed.index(); }
-  void redraw() override { glutPostRedisplay(); }
+  void redraw() override { post(); }
   void quit() override { leave(); }
   std::size_t framesRead() const override { return feed.framesRead(); }
   double readMilliseconds() const override { return feed.readMilliseconds(); }
+
+  void post() {
+    redrawAsked = true;
+    glutPostRedisplay();
+  }
 
   void leave() {
     scene.reset();  // its GL objects go while the context is current
@@ -168,6 +174,7 @@ struct Session final : Remote {
   // -- Drawing -------------------------------------------------------------
 
   void draw() {
+    redrawAsked = false;
     const int w = state.view.WINDOW_SIZE_X, h = state.view.WINDOW_SIZE_Y;
     if (!scene) scene = std::make_unique<scene::Scene>();
     picture.camera = scene::Camera{state.view.theta, state.view.phi, state.view.radius};
@@ -228,7 +235,7 @@ struct Session final : Remote {
     } catch (const Error& e) {
       std::remove(path.c_str());
       frameError = e.what();
-      glutPostRedisplay();
+      post();
     }
   }
 
@@ -245,11 +252,8 @@ struct Session final : Remote {
     const bool progress =
         index.frames != drawnIndex.frames || index.indexedBytes != drawnIndex.indexedBytes ||
         index.reachedEnd != drawnIndex.reachedEnd || index.failed != drawnIndex.failed;
-    if (changed || (progress && t - drawnAt >= kProgressInterval)) {
-      glutPostRedisplay();
-      return;
-    }
-    waitForWork(index, t);
+    if (changed || (progress && t - drawnAt >= kProgressInterval)) post();
+    if (!redrawAsked) waitForWork(index, t);
   }
 
   // Sleeps until an X event, a change in the feed, or the next frame's time.
@@ -271,12 +275,11 @@ struct Session final : Remote {
         break;
       case Effect::redraw:
         // A jump is drawn once its frame is read (in idle), not before.
-        if (!shownIndex || state.frame == *shownIndex || failedJump == state.frame)
-          glutPostRedisplay();
+        if (!shownIndex || state.frame == *shownIndex || failedJump == state.frame) post();
         break;
       case Effect::screenshot:
         screenshotAsked = true;
-        glutPostRedisplay();
+        post();
         break;
       case Effect::quit:
         leave();
@@ -310,7 +313,7 @@ void display() {
 void reshape(int width, int height) {
   guarded([&](Session& s) {
     viewer::recordWindowSize(s.state.view, width, height);
-    glutPostRedisplay();
+    s.post();
   });
 }
 void keyDown(unsigned char key, int /*x*/, int /*y*/) {
