@@ -19,7 +19,7 @@ harness="$build/tests/explorer/explorer_harness"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-run() { xvfb-run -a -s "-screen 0 1024x768x24" "$harness" "$@" 2>/dev/null; }
+run() { xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$harness" "$@" 2>/dev/null; }
 run play 100000 "$seconds"
 run play 1000000 "$seconds"
 run jump 10000 1000

@@ -343,17 +343,24 @@ void closed() {
   guarded([](Session& s) { s.scene.reset(); });
 }
 
-// Refuses early, with a message, where GLUT would end the process.
-void checkDisplay() {
-  Display* display = XOpenDisplay(nullptr);
-  if (display == nullptr) {
+struct DisplayCloser {
+  void operator()(Display* display) const { XCloseDisplay(display); }
+};
+using DisplayConnection = std::unique_ptr<Display, DisplayCloser>;
+
+// Refuses early, with a message, where GLUT would end the process. The
+// connection is to be kept until GLUT has its own: an X server without
+// clients resets itself, and refuses connections while it does.
+DisplayConnection checkDisplay() {
+  DisplayConnection display(XOpenDisplay(nullptr));
+  if (!display) {
     const char* name = std::getenv("DISPLAY");
     throw Error(std::string("cannot open the display") +
                 (name != nullptr && *name != '\0' ? std::string(" ") + name
                                                   : std::string(" (DISPLAY is not set)")) +
                 ": tavo view needs a window; tavo render draws pictures without one");
   }
-  XCloseDisplay(display);
+  return display;
 }
 
 std::string baseName(const std::string& path) {
@@ -367,7 +374,7 @@ void run(const Options& options) {
   Movie movie(Setup::read(options.setup), options.movie, Movie::Indexing::later);
   std::vector<scene::RegionShape> regions;
   if (!options.regions.empty()) regions = offscreen::readRegions(options.regions);
-  checkDisplay();
+  DisplayConnection connection = checkDisplay();
 
   Session session(options, movie);
   session.state =
@@ -389,6 +396,7 @@ void run(const Options& options) {
   glutInitWindowPosition(100, 100);
   glutInitWindowSize(options.width, options.height);
   glutCreateWindow(("tavo view: " + baseName(options.movie)).c_str());
+  connection.reset();
   glutDisplayFunc(display);
   glutReshapeFunc(reshape);
   glutKeyboardFunc(keyDown);
