@@ -14,7 +14,7 @@ quick=0
 source scripts/packages.sh
 ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
                 libbenchmark-dev freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth \
-                x11-apps imagemagick xdotool gzip libcli11-dev python3-pytest python3-vtk9
+                x11-apps imagemagick xdotool gzip libcli11-dev python3-pytest python3-vtk9 libx11-dev
 
 jobs=$(nproc)
 
