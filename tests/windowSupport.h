@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "movieText.h"
 #include "testSupport.h"
 
 namespace tavo::test {
@@ -225,48 +227,6 @@ inline bool centroid(const Image& image, int r, int g, int b, double& cx, double
 // Cluster movies
 // ---------------------------------------------------------------------------
 
-// A setup of three species named by the words of `names`.
-inline std::string setupText(const std::string& names, int slots, int totalStep) {
-  std::string text = "N_species 3\n";
-  const char* sep = names.c_str();
-  for (int s = 0; s < 3; ++s) {
-    const char* end = std::strchr(sep, ' ');
-    const std::string name = end ? std::string(sep, end) : std::string(sep);
-    sep = end ? end + 1 : sep;
-    text += "specie " + name + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-12 " +
-            std::to_string(slots) + " 0 0\n";
-  }
-  return text +
-         "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 1.0\n"
-         "pH 7.0\ntotal_step " +
-         std::to_string(totalStep) + "\ntime_step(s) 1.0e-6\n";
-}
-
-// 49 molecules on a 7 x 7 grid 0.02 scene units apart about the scene point
-// c, in the plane of axes a and b, as one species block of a movie.
-inline std::string gridBlock(int species, const double c[3], int a, int b) {
-  std::string text = "specie " + std::to_string(species) + "\nalive 49\n";
-  char buffer[128];
-  for (int i = 0; i < 49; ++i) {
-    double p[3] = {c[0], c[1], c[2]};
-    p[a] += 0.02 * (i % 7 - 3);
-    p[b] += 0.02 * (i / 7 - 3);
-    std::snprintf(buffer, sizeof buffer, "%E %E %E ", p[0] * 1e-6, p[1] * 1e-6, p[2] * 1e-6);
-    text += buffer;
-  }
-  return text + "\n";
-}
-
-// One frame: species 0 a grid at `first` (no molecule when null), species 1
-// (orange) a grid in the x-y plane at `moving`, species 2 (blue) a grid in
-// the x-z plane at (0, 1, 0).
-inline std::string clusterFrame(int step, const double moving[3], const double* first) {
-  static constexpr double kTop[3] = {0, 1, 0};
-  return "step " + std::to_string(step) + "\n" +
-         (first ? gridBlock(0, first, 0, 2) : std::string("specie 0\nalive 0\n\n")) +
-         gridBlock(1, moving, 0, 1) + gridBlock(2, kTop, 0, 2);
-}
-
 // Which of `count` places the orange cluster stands at, -1 if none is
 // within 3 pixels; `place(k, c)` gives place k in scene units.
 template <typename Place>
@@ -286,6 +246,28 @@ int nearestPlace(const Image& image, int count, Place place) {
     }
   }
   return bestDistance < 3.0 ? best : -1;
+}
+
+// ---------------------------------------------------------------------------
+// Soaks
+// ---------------------------------------------------------------------------
+
+inline long rssKilobytes(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+// Highest minus lowest of the samples from `from` on.
+inline long sampleRange(const std::vector<long>& samples, std::size_t from) {
+  long low = samples.at(from), high = samples.at(from);
+  for (std::size_t i = from; i < samples.size(); ++i) {
+    low = std::min(low, samples[i]);
+    high = std::max(high, samples[i]);
+  }
+  return high - low;
 }
 
 }  // namespace tavo::test

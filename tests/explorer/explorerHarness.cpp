@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "explorer/explorer.h"
+#include "movieText.h"
 #include "trajectory/trajectory.h"
 
 namespace {
@@ -33,19 +34,6 @@ using Clock = std::chrono::steady_clock;
 
 double seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-void writeSetup(const char* path, int perSpecies, int totalStep) {
-  std::FILE* f = std::fopen(path, "w");
-  if (f == nullptr) std::exit(3);
-  std::fprintf(f, "N_species 3\n");
-  for (int s = 0; s < 3; ++s)
-    std::fprintf(f, "specie S%d %d 1.0 1.0e-9 1.0e-12 %d %d 0\n", s, s, perSpecies, perSpecies);
-  std::fprintf(f,
-               "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 1.0\n"
-               "pH 7.0\ntotal_step %d\ntime_step(s) 1.0e-6\n",
-               totalStep);
-  std::fclose(f);
 }
 
 // One frame's species blocks: molecules spread over a cube of +-2 scene units.
@@ -243,7 +231,10 @@ int main(int argc, char** argv) {
     const double bytesPerFrame = 3.0 * perSpecies * 3 * 14;
     frames = static_cast<long>(std::atof(argv[3]) * 1e9 / bytesPerFrame) + 1;
   }
-  writeSetup(setup, perSpecies, static_cast<int>(std::min(frames, 1000000000L)));
+  std::FILE* f = std::fopen(setup, "w");
+  const std::string text = tavo::test::setupText("S0 S1 S2", perSpecies,
+                                                 static_cast<int>(std::min(frames, 1000000000L)));
+  if (f == nullptr || std::fputs(text.c_str(), f) < 0 || std::fclose(f) != 0) return 3;
   std::fprintf(stderr, "writing %ld frames of %d molecules...\n", frames, 3 * perSpecies);
   writeMovie(movie, perSpecies, frames, mode == "open" ? 1 : 8);
 

@@ -281,53 +281,23 @@ TEST_F(ExplorerWindow, FailuresBeforeTheWindowEndTheCommand) {
 // Sustained playback (label soak)
 // ---------------------------------------------------------------------------
 
-long rssKilobytes(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
-
 TEST_F(ExplorerWindow, SoakHundredThousandMoleculesForTenMinutes) {
   // 3 species of 33334 molecules, 8 frames, positions spread over a cube.
   constexpr int kPerSpecies = 33334;
   writeFile(file("s.Tavosetup"), setupText("A B C", kPerSpecies, 8));
-  {
-    std::FILE* movie = std::fopen(file("m.Tavomovie").c_str(), "w");
-    ASSERT_NE(movie, nullptr);
-    unsigned seed = 7;
-    auto draw = [&seed] {
-      seed = seed * 1103515245u + 12345u;
-      return static_cast<double>((seed >> 8) & 0xffff) / 65535.0 * 4.0 - 2.0;
-    };
-    for (int k = 0; k < 8; ++k) {
-      std::fprintf(movie, "step %d\n", k);
-      for (int s = 0; s < 3; ++s) {
-        std::fprintf(movie, "specie %d\nalive %d\n", s, kPerSpecies);
-        for (int i = 0; i < kPerSpecies; ++i)
-          std::fprintf(movie, "%E %E %E ", draw() * 1e-6, draw() * 1e-6, draw() * 1e-6);
-        std::fprintf(movie, "\n");
-      }
-    }
-    std::fclose(movie);
-  }
+  ASSERT_TRUE(tavo::test::writeSpreadMovie(file("m.Tavomovie"), kPerSpecies, 8));
   ASSERT_NO_FATAL_FAILURE(open());
   std::vector<long> samples;
   for (int second = 0; second < 600; ++second) {
     std::this_thread::sleep_for(1s);
     ASSERT_TRUE(running(run_)) << "ended after " << second << " s: " << runReport(run_);
-    samples.push_back(rssKilobytes(run_.pid));
+    samples.push_back(tavo::test::rssKilobytes(run_.pid));
   }
   // After a 30 s warm-up the resident size stays within 4 MB.
-  long low = samples[30], high = samples[30];
-  for (std::size_t i = 30; i < samples.size(); ++i) {
-    low = std::min(low, samples[i]);
-    high = std::max(high, samples[i]);
-  }
+  const long range = tavo::test::sampleRange(samples, 30);
   std::printf("RSS after 30 s: %ld kB, at 600 s: %ld kB, range %ld kB\n", samples[30],
-              samples.back(), high - low);
-  EXPECT_LT(high - low, 4096);
+              samples.back(), range);
+  EXPECT_LT(range, 4096);
   key("Escape");
   EXPECT_EQ(waitExit(run_, 20s), 0);
 }

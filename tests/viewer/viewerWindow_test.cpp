@@ -204,37 +204,11 @@ TEST_F(ViewerWindow, LegendClusterPauseStepAndEscape) {
 // Sustained playback (label soak)
 // ---------------------------------------------------------------------------
 
-long rssKilobytes(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
-
 TEST_F(ViewerWindow, SoakHundredThousandMoleculesForAMinute) {
   // 3 species of 33334 molecules, 4 steps, positions spread over a sphere.
   constexpr int kPerSpecies = 33334;
   writeFile(file("s.Tavosetup"), setupText("A B C", kPerSpecies, 4));
-  {
-    std::FILE* movie = std::fopen(file("m.Tavomovie").c_str(), "w");
-    ASSERT_NE(movie, nullptr);
-    unsigned seed = 7;
-    auto draw = [&seed] {
-      seed = seed * 1103515245u + 12345u;
-      return static_cast<double>((seed >> 8) & 0xffff) / 65535.0 * 4.0 - 2.0;
-    };
-    for (int k = 0; k < 4; ++k) {
-      std::fprintf(movie, "step %d\n", k);
-      for (int s = 0; s < 3; ++s) {
-        std::fprintf(movie, "specie %d\nalive %d\n", s, kPerSpecies);
-        for (int i = 0; i < kPerSpecies; ++i)
-          std::fprintf(movie, "%E %E %E ", draw() * 1e-6, draw() * 1e-6, draw() * 1e-6);
-        std::fprintf(movie, "\n");
-      }
-    }
-    std::fclose(movie);
-  }
+  ASSERT_TRUE(tavo::test::writeSpreadMovie(file("m.Tavomovie"), kPerSpecies, 4));
   run_ = start(dir_, {"s.Tavosetup", "m.Tavomovie"});
   const std::string window = findWindow(run_);
   ASSERT_FALSE(window.empty()) << runReport(run_);
@@ -243,17 +217,13 @@ TEST_F(ViewerWindow, SoakHundredThousandMoleculesForAMinute) {
     std::this_thread::sleep_for(1s);
     ASSERT_TRUE(running(run_)) << "viewer ended after " << second
                                << " s: " << readFile(file("errors.txt"));
-    samples.push_back(rssKilobytes(run_.pid));
+    samples.push_back(tavo::test::rssKilobytes(run_.pid));
   }
   // After a 10 s warm-up the resident size stays within 4 MB.
-  long low = samples[10], high = samples[10];
-  for (std::size_t i = 10; i < samples.size(); ++i) {
-    low = std::min(low, samples[i]);
-    high = std::max(high, samples[i]);
-  }
+  const long range = tavo::test::sampleRange(samples, 10);
   std::printf("RSS after 10 s: %ld kB, at 60 s: %ld kB, range %ld kB\n", samples[10],
-              samples.back(), high - low);
-  EXPECT_LT(high - low, 4096);
+              samples.back(), range);
+  EXPECT_LT(range, 4096);
   EXPECT_EQ(readFile(file("errors.txt")), "");
   sendKey(window, "Escape");
   EXPECT_EQ(waitExit(run_, 20s), 0);
