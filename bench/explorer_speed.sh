@@ -22,7 +22,7 @@ cd "$work"
 run() { xvfb-run -a -s "-screen 0 1024x768x24 -noreset" "$harness" "$@" 2>/dev/null; }
 run play 100000 "$seconds"
 run play 1000000 "$seconds"
-run jump 10000 1000
+run jump 100000 1000
 if [[ -n $open_gb ]]; then
   run open 100000 "$open_gb"
 fi

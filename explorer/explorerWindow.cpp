@@ -247,8 +247,11 @@ struct Session final : Remote {
     const double t = now();
     bool changed = updateFromIndex(state, index);
     changed |= playbackStep(index, t);
-    changed |= showWanted(index);
-    feed.ahead(upcomingFrames(state, index, 2));
+    // After a jump nothing is read ahead until its frame is drawn: the
+    // drawing has the processors to itself.
+    const bool jumped = showWanted(index);
+    changed |= jumped;
+    feed.ahead(jumped ? std::vector<std::size_t>{} : upcomingFrames(state, index, 2));
     const bool progress =
         index.frames != drawnIndex.frames || index.indexedBytes != drawnIndex.indexedBytes ||
         index.reachedEnd != drawnIndex.reachedEnd || index.failed != drawnIndex.failed;

@@ -270,6 +270,14 @@ inline long sampleRange(const std::vector<long>& samples, std::size_t from) {
   return high - low;
 }
 
+// Median of the samples from `from` up to `to`.
+inline long sampleMedian(const std::vector<long>& samples, std::size_t from, std::size_t to) {
+  std::vector<long> part(samples.begin() + static_cast<long>(from),
+                         samples.begin() + static_cast<long>(to));
+  std::nth_element(part.begin(), part.begin() + static_cast<long>(part.size() / 2), part.end());
+  return part[part.size() / 2];
+}
+
 }  // namespace tavo::test
 
 #endif  // TAVO_TESTS_WINDOWSUPPORT_H

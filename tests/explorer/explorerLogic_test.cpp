@@ -86,27 +86,15 @@ TEST(Navigation, RewindKeyShowsFrameZeroAtTheNextStep) {
   EXPECT_EQ(ex::nextFrame(c, whole(100)), 1u);
 }
 
-TEST(Playback, OrderLoopsOnlyOverAWholeIndex) {
-  struct Row {
-    std::size_t frame;
-    IndexView index;
-    bool follow;
-    std::optional<std::size_t> next;
-  };
-  const Row rows[] = {
-      {0, whole(3), false, 1},    {2, whole(3), false, 0}, {2, growing(3), false, {}},
-      {2, damaged(3), false, {}}, {0, whole(1), false, 0}, {0, whole(0), false, {}},
-      {1, whole(3), true, {}},  // follow mode waits for the newest
-  };
-  for (const Row& row : rows) {
-    Controls c = playing(row.frame);
-    c.follow = row.follow;
-    EXPECT_EQ(ex::nextFrame(c, row.index), row.next) << "frame " << row.frame;
-  }
-  // Read-ahead lists the coming frames once each, never the one shown.
+TEST(Playback, ReadAheadFollowsThePlaybackOrder) {
+  // The coming frames once each, never the one shown; nothing in follow mode.
   EXPECT_EQ(ex::upcomingFrames(playing(8), whole(10), 2), (std::vector<std::size_t>{9, 0}));
   EXPECT_EQ(ex::upcomingFrames(playing(0), whole(2), 3), (std::vector<std::size_t>{1}));
   EXPECT_EQ(ex::upcomingFrames(playing(4), growing(6), 3), (std::vector<std::size_t>{5}));
+  EXPECT_EQ(ex::nextFrame(playing(0), whole(1)), 0u);  // one frame loops on itself
+  Controls following = playing(1);
+  following.follow = true;
+  EXPECT_EQ(ex::nextFrame(following, whole(3)), std::nullopt);
 }
 
 TEST(Playback, StartFrameFollowAndDamageFromTheIndex) {
