@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
+
+#include "datastore/dataFetcher.h"
 
 namespace tavo::bench {
 
@@ -21,6 +24,35 @@ void quietly(Fn fn) {
   std::fflush(stdout);
   dup2(saved, 1);
   close(saved);
+}
+
+// Writes a setup of `species` species of `each` slots, all alive, without
+// reactions, to `path`, and loads it into the store (releasing any earlier
+// data set).
+inline void loadAllAlive(const std::string& path, int species, int each) {
+  std::string setup = "N_species " + std::to_string(species) + "\n";
+  for (int s = 0; s < species; ++s)
+    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
+             std::to_string(each) + " " + std::to_string(each) + " 0\n";
+  setup +=
+      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
+      "total_step 10\ntime_step(s) 1.0e-6\n";
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  std::fputs(setup.c_str(), f);
+  std::fclose(f);
+  quietly([&] {
+    if (data_initialization_success()) deleteDataStructure();
+    initDataStructure_fromFile(path.c_str());
+  });
+}
+
+// The size of the file at `path`.
+inline long long fileBytes(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "r");
+  fseeko(f, 0, SEEK_END);
+  long long size = ftello(f);
+  std::fclose(f);
+  return size;
 }
 
 }  // namespace tavo::bench

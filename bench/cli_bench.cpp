@@ -51,20 +51,7 @@ void prepare() {
   g_fixture.setupPath = g_fixture.folder + "/bench.Tavosetup";
   g_fixture.moviePath = g_fixture.folder + "/bench.Tavomovie";
   g_fixture.outPath = g_fixture.folder + "/out";
-  std::string setup = "N_species " + std::to_string(kSpecies) + "\n";
-  for (int s = 0; s < kSpecies; ++s)
-    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
-             std::to_string(kEach) + " " + std::to_string(kEach) + " 0\n";
-  setup +=
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
-      "total_step 100\ntime_step(s) 1.0e-6\n";
-  std::FILE* f = std::fopen(g_fixture.setupPath.c_str(), "w");
-  std::fputs(setup.c_str(), f);
-  std::fclose(f);
-  tavo::bench::quietly([] {
-    if (data_initialization_success()) deleteDataStructure();
-    initDataStructure_fromFile(g_fixture.setupPath.c_str());
-  });
+  tavo::bench::loadAllAlive(g_fixture.setupPath, kSpecies, kEach);
   for (int k = 0; k < kFrames; ++k) {
     placeFrame(k);
     createMovie_toFile(g_fixture.moviePath.c_str(), k);

@@ -41,31 +41,15 @@ void prepare(int species) {
   g_fixture.setupPath = scratchPath("setup.Tavosetup");
   g_fixture.moviePath = scratchPath("in.Tavomovie");
   g_fixture.outPath = scratchPath("out.Tavomovie");
-  std::string setup = "N_species " + std::to_string(species) + "\n";
   int each = kMolecules / species;
-  for (int s = 0; s < species; ++s)
-    setup += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
-             std::to_string(each) + " " + std::to_string(each) + " 0\n";
-  setup +=
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\npH 7.0\n"
-      "total_step 10\ntime_step(s) 1.0e-6\n";
-  std::FILE* f = std::fopen(g_fixture.setupPath.c_str(), "w");
-  std::fputs(setup.c_str(), f);
-  std::fclose(f);
-  tavo::bench::quietly([] {
-    if (data_initialization_success()) deleteDataStructure();
-    initDataStructure_fromFile(g_fixture.setupPath.c_str());
-  });
+  tavo::bench::loadAllAlive(g_fixture.setupPath, species, each);
   std::mt19937_64 rng(42);
   std::uniform_real_distribution<double> u(-1e-6, 1e-6);
   for (int s = 0; s < species; ++s)
     for (int i = 0; i < each; ++i) setPosition(s, i, u(rng), u(rng), u(rng));
   std::remove(g_fixture.moviePath.c_str());
   createMovie_toFile(g_fixture.moviePath.c_str(), 0);
-  std::FILE* m = std::fopen(g_fixture.moviePath.c_str(), "r");
-  fseeko(m, 0, SEEK_END);
-  g_fixture.frameBytes = static_cast<std::size_t>(ftello(m));
-  std::fclose(m);
+  g_fixture.frameBytes = static_cast<std::size_t>(tavo::bench::fileBytes(g_fixture.moviePath));
   g_fixture.species = species;
 }
 

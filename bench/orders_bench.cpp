@@ -24,22 +24,9 @@ constexpr int kPerSpecies = 250000;  // 10^6 live molecules in all
 void loadMillionMolecules() {
   static bool loaded = false;
   if (loaded) return;
-  std::string text = "N_species " + std::to_string(kSpecies) + "\n";
-  for (int s = 0; s < kSpecies; ++s)
-    text += "specie S" + std::to_string(s) + " " + std::to_string(s) + " 1.0 1.0e-9 1.0e-10 " +
-            std::to_string(kPerSpecies) + " " + std::to_string(kPerSpecies) + " 0\n";
-  text +=
-      "N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 1 ;\n"
-      "temperature(K) 300.0\nviscosity 3.0\npH 7.0\ntotal_step 10\ntime_step(s) 1.0e-6\n";
   std::string path = "/tmp/tavo_orders_bench_" + std::to_string(getpid()) + ".Tavosetup";
-  if (std::FILE* f = std::fopen(path.c_str(), "w")) {
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
-  }
-  tavo::bench::quietly([&] {
-    initDataStructure_fromFile(path.c_str());
-    initRand_fromSeed(1);
-  });
+  tavo::bench::loadAllAlive(path, kSpecies, kPerSpecies);
+  tavo::bench::quietly([] { initRand_fromSeed(1); });
   std::remove(path.c_str());
   loaded = true;
 }

@@ -46,24 +46,24 @@ void addExportCommand(CLI::App& app) {
           },
           ""));
   addQuietFlag(*command);
-  command->footer(
-      wrap("Formats:\n"
-           "  xyz  one extended XYZ file, frames in order; per frame the molecule count, the line "
-           "\"Properties=species:S:1:pos:R:3 step=STEP time=SECONDS\", and per live molecule its "
-           "species name and x y z.\n"
-           "  vtk  PATH must end in .pvd: writes that ParaView collection (timestep: the time in "
-           "seconds) and, in the folder PATH without .pvd, one VTK XML PolyData file per frame, "
-           "named by frame index, with Float64 points, vertex cells, and the point data species "
-           "(Int32, the species ID) and radius (Float64, the species' size). Inputs inside that "
-           "folder are refused.\n\n"
-           "Numbers are written in their shortest form that reads back as the same doubles. Only "
-           "complete frames are exported.\n\n"
-           "Examples:\n"
-           "  tavo export run.Tavosetup run.Tavomovie --format xyz --output run.xyz\n"
-           "  tavo export run.Tavosetup run.Tavomovie --format xyz --output last.xyz --frames -1\n"
-           "  tavo export run.Tavosetup run.Tavomovie --format vtk --output run.pvd --frames ::10 "
-           "--scale 1e9",
-           kTextWidth));
+  command->footer(wrap(
+      "Formats:\n"
+      "  xyz  one extended XYZ file, frames in order; per frame the molecule count, the line "
+      "\"Properties=species:S:1:pos:R:3 step=STEP time=SECONDS\", and per live molecule its "
+      "species name and x y z.\n"
+      "  vtk  PATH must end in .pvd: writes that ParaView collection (timestep: the time in "
+      "seconds) and, in the folder PATH without .pvd, one VTK XML PolyData file per frame, "
+      "named by frame index, with Float64 points, vertex cells, and the point data species "
+      "(Int32, the species ID) and radius (Float64, half the species' size). Inputs inside that "
+      "folder are refused.\n\n"
+      "Numbers are written in their shortest form that reads back as the same doubles. Only "
+      "complete frames are exported.\n\n"
+      "Examples:\n"
+      "  tavo export run.Tavosetup run.Tavomovie --format xyz --output run.xyz\n"
+      "  tavo export run.Tavosetup run.Tavomovie --format xyz --output last.xyz --frames -1\n"
+      "  tavo export run.Tavosetup run.Tavomovie --format vtk --output run.pvd --frames ::10 "
+      "--scale 1e9",
+      kTextWidth));
   command->callback([options] {
     if (options->format == "vtk" &&
         (options->output.size() <= 4 || !options->output.ends_with(".pvd")))

@@ -24,16 +24,22 @@ void addHelpCommand(CLI::App& app) {
   auto name = std::make_shared<std::string>();
   CLI::App* command =
       app.add_subcommand("help", "Describe tavo, or one command as COMMAND --help does");
-  std::vector<std::string> names;
-  for (const CLI::App* sub : app.get_subcommands({})) names.push_back(sub->get_name());
-  names.push_back("help");
-  command->add_option("COMMAND", *name, "the command to describe")->check(CLI::IsMember(names));
+  command->add_option("COMMAND", *name, "the command to describe");
   command->callback([&app, name] {
-    const CLI::App* subject = name->empty() ? &app : app.get_subcommand(*name);
-    // help() of the root follows the subcommands given on this command line.
-    std::cout << (subject == &app
-                      ? app.get_formatter()->make_help(&app, "tavo", CLI::AppFormatMode::Normal)
-                      : subject->help("tavo"));
+    // Looked up here, so that commands added after this one count too.
+    const CLI::App* subject = &app;
+    if (!name->empty()) {
+      std::vector<CLI::App*> named =
+          app.get_subcommands([&](CLI::App* sub) { return sub->get_name() == *name; });
+      if (named.empty()) throw CLI::ValidationError("COMMAND", "unknown command '" + *name + "'");
+      subject = named.front();
+    }
+    // help() of the root would follow the commands given on this command
+    // line (help itself): format the root directly.
+    std::string text =
+        subject == &app ? app.get_formatter()->make_help(&app, "tavo", CLI::AppFormatMode::Normal)
+                        : subject->help("tavo");
+    std::cout << text << (text.ends_with('\n') ? "" : "\n");
   });
 }
 
@@ -88,13 +94,19 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::cout << app.help();
+    std::string text = app.help();
+    std::cout << text << (text.ends_with('\n') ? "" : "\n");
     return 0;
   } catch (const CLI::CallForVersion&) {
     std::cout << app.version() << "\n";
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::cerr << "tavo: " << oneLine(e.what()) << "\n" << usageOf(app);
+    // "tavo frobnicate" leaves the word unparsed and no command given.
+    std::vector<std::string> rest = app.remaining();
+    bool unknown = app.get_subcommands().empty() && !rest.empty() && rest.front()[0] != '-';
+    std::cerr << "tavo: "
+              << (unknown ? "unknown command '" + rest.front() + "'" : oneLine(e.what())) << "\n"
+              << usageOf(app);
     return kUsage;
   } catch (const tavo::Error& e) {
     std::cerr << "tavo: " << oneLine(e.what()) << "\n";

@@ -101,7 +101,7 @@ void writeXyzFrame(const Frame& frame, const Setup& setup, double scale, Output&
     const std::vector<double>& xyz = frame.positions[s];
     for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
       out.text(name);
-      p = out.room(3 * (kMaxNumberChars + 1));
+      p = out.room(3 * (kMaxNumberChars + 1) + 1);
       *p++ = ' ';
       p = putShortest(p, xyz[i] * scale);
       *p++ = ' ';
@@ -190,7 +190,8 @@ void writeVtpFrame(const Frame& frame, const Setup& setup, double scale, Output&
   }
   putBlockHeader(out, radiusBytes);
   for (std::size_t s = 0; s < frame.positions.size(); ++s) {
-    double radius = setup.species[s].size * scale;
+    // A species' size is its diameter (two sizes meet at their mean).
+    double radius = setup.species[s].size / 2 * scale;
     putArray<double>(out, frame.positions[s].size() / 3, [radius](std::size_t) { return radius; });
   }
   putBlockHeader(out, pointBytes);

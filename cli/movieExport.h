@@ -7,7 +7,7 @@
 // vtk: a ParaView collection (PATH.pvd) over one VTK XML PolyData file per
 //   frame, written into the folder PATH without ".pvd": Float64 points, one
 //   vertex cell per point, point data "species" (Int32, the species ID) and
-//   "radius" (Float64, the species' size), raw binary data appended; the
+//   "radius" (Float64, half the species' size, which is a diameter), raw binary data appended; the
 //   collection's timestep is the frame's time in seconds.
 //
 // Numbers are written so that they read back as the same doubles. Every

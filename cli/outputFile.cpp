@@ -96,8 +96,8 @@ fs::path resolved(const std::string& path) {
 // ---------------------------------------------------------------------------
 
 bool samePath(const std::string& a, const std::string& b) {
-  struct stat sa {
-  }, sb{};
+  struct stat sa {};
+  struct stat sb {};
   bool aExists = stat(a.c_str(), &sa) == 0;
   bool bExists = stat(b.c_str(), &sb) == 0;
   if (aExists && bExists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
@@ -108,10 +108,11 @@ bool samePath(const std::string& a, const std::string& b) {
 bool isInside(const std::string& path, const std::string& folder) {
   fs::path p = resolved(path);
   fs::path f = resolved(folder);
+  if (f.filename().empty()) f = f.parent_path();  // "dir/" names dir
   auto pi = p.begin();
-  for (auto fi = f.begin(); fi != f.end(); ++fi, ++pi) {
-    if (fi->empty()) continue;  // a trailing separator
-    if (pi == p.end() || *pi != *fi) return false;
+  for (const fs::path& part : f) {
+    if (pi == p.end() || *pi != part) return false;
+    ++pi;
   }
   for (; pi != p.end(); ++pi)
     if (!pi->empty()) return true;
@@ -173,6 +174,13 @@ OutputFile::OutputFile(const std::string& path) : Output(-1, path), target_(path
   }
   bool replacing = stat(target_.c_str(), &st) == 0;
   if (replacing && S_ISDIR(st.st_mode)) throw Error(path + ": is a folder");
+  if (replacing && !S_ISREG(st.st_mode)) {
+    // A device, pipe or socket (/dev/null, /dev/stdout) cannot be replaced:
+    // it is written in place.
+    fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0) throw Error(path + ": cannot open: " + describeErrno(errno));
+    return;
+  }
 
   fs::path target(target_);
   fs::path folder = target.parent_path();

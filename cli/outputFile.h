@@ -74,7 +74,7 @@ class Output {
 // A file written under a temporary name beside `path` and renamed onto it by
 // commit(). Destroyed uncommitted, it removes the temporary. Replacing a
 // file keeps that file's permissions; writing to a symbolic link replaces
-// the file it points to.
+// the file it points to; a device or pipe (/dev/stdout) is written directly.
 class OutputFile : public Output {
  public:
   explicit OutputFile(const std::string& path);

@@ -11,6 +11,7 @@ namespace tavo::cli {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr std::size_t kLabelWidth = 40;  // so that label, bar and percentage fit 80 columns
 
 // Module state; any other mutable global here is a bug.
 struct State {
@@ -22,6 +23,9 @@ struct State {
 void silenceProgress() { state.silenced = true; }
 
 Progress::Progress(std::string label, std::int64_t total) : label_(std::move(label)) {
+  // A line longer than the terminal would wrap, and "\r" would no longer
+  // return to its start: long labels keep their end (the file name).
+  if (label_.size() > kLabelWidth) label_ = "..." + label_.substr(label_.size() - kLabelWidth + 3);
   setTotal(total);
   shown_ = !state.silenced && isatty(STDERR_FILENO);
   update(0);

@@ -71,6 +71,7 @@ void addRenderCommand(CLI::App& app) {
       ->add_option("--style", options->style,
                    wrap("points: the viewer's picture; spheres: each molecule a shaded sphere "
                         "of its species' size"))
+      ->type_name("STYLE")
       ->check(CLI::IsMember({"points", "spheres"}));
   command
       ->add_option("--sphere-scale", options->settings.sphereScale,
@@ -96,7 +97,7 @@ void addRenderCommand(CLI::App& app) {
            "Videos are encoded by the ffmpeg program (Debian package ffmpeg) from raw frames.\n\n"
            "Examples:\n"
            "  tavo render run.Tavosetup run.Tavomovie --output last.png --frames -1\n"
-           "  tavo render run.Tavosetup run.Tavomovie --output frames/f%05d.png --frames 0:100\n"
+           "  tavo render run.Tavosetup run.Tavomovie --output f%05d.png --frames 0:100\n"
            "  tavo render run.Tavosetup run.Tavomovie --output run.mp4 --size 1920x1080 "
            "--style spheres",
            kTextWidth));

@@ -93,7 +93,8 @@ extern ReverseLookup pp_rev_hash;           // N_species lists of N_rev+1 ints
 // ---------------------------------------------------------------------------
 
 // Loads a setup file into the store, printing progress to standard output.
-// Any format error ends the process through errorOut().
+// Any format error ends the process through errorOut(); the store changes
+// only once the whole file is read, and a failed load leaves it released.
 void initDataStructure_fromFile(const char* path);
 bool data_initialization_success();  // true while a completely loaded data set is present
 void copy_current_new();             // next-step alive flags and counts := current ones

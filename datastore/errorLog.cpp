@@ -1,8 +1,13 @@
 // errorLog.cpp - the one sink of fatal errors: console, errors.txt, exit.
+#include "datastore/errorLog.h"
+
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "datastore/dataFetcher.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -34,6 +39,14 @@ void errorOut_noLog(const char* text) {
   if (text == nullptr) text = "(no message)";
   std::fputs(text, stdout);
   endProcess(text);
+}
+
+void tavo::detail::fatalf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string message = formatTextV(format, args);
+  va_end(args);
+  errorOut(message.c_str());
 }
 
 ErrorHandler setErrorHandler(ErrorHandler handler) {

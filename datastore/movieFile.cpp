@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "datastore/errorLog.h"
 #include "datastore/movieFrame.h"
 #include "datastore/storeState.h"
-#include "textio/inputReader.h"
 
 namespace {
 
-using tavo::detail::formatText;
+using tavo::detail::fatalf;
 
 constexpr std::size_t kChunk = std::size_t{1} << 20;  // bytes per write call
 
@@ -118,9 +118,8 @@ class Appender {
     buf_ = b.data();
     file_.reset(path ? std::fopen(path, "a") : nullptr);
     if (!file_)
-      errorOut(formatText("(%s) cannot open %s '%s' for appending: %s", operation_, what_, path_,
-                          std::strerror(errno))
-                   .c_str());
+      fatalf("(%s) cannot open %s '%s' for appending: %s", operation_, what_, path_,
+             std::strerror(errno));
     // The buffer here is large; stdio's own would only add a copy.
     std::setvbuf(file_.get(), nullptr, _IONBF, 0);
   }
@@ -166,9 +165,8 @@ class Appender {
   [[noreturn]] void fail() {
     int err = errno;
     len_ = 0;
-    errorOut(formatText("(%s) cannot write %s '%s': %s", operation_, what_, path_,
-                        err ? std::strerror(err) : "write error")
-                 .c_str());
+    fatalf("(%s) cannot write %s '%s': %s", operation_, what_, path_,
+           err ? std::strerror(err) : "write error");
   }
 
   std::unique_ptr<std::FILE, FileCloser> file_;
@@ -205,9 +203,7 @@ void readMovie_fromFile(const char* path, long long* position) {
   if (!g.data_init_success)
     errorOut("initDataStructure_fromFile required before calling readMovie_fromFile");
   if (position == nullptr) errorOut("(readMovie_fromFile) no file position given");
-  if (*position < 0)
-    errorOut(
-        formatText("(readMovie_fromFile) movie file position %lld is negative", *position).c_str());
+  if (*position < 0) fatalf("(readMovie_fromFile) movie file position %lld is negative", *position);
   Descriptor file(path ? ::open(path, O_RDONLY | O_CLOEXEC) : -1);
   if (file.fd < 0) errorOut("cannot read movie file!");
   tavo::detail::MovieInput in(file.fd, *position, g_buffers.in, path);

@@ -77,6 +77,10 @@ class FrameError : public Error {
   FrameFaultInfo info_;
 };
 
+// The first '\n' or 's' in [p, end), or end: how a coordinate line is
+// skipped. `wide`: with the machine's vector instructions where it has them.
+char* findLineEndOrS(char* p, char* end, bool wide = true);
+
 // ---------------------------------------------------------------------------
 // Token input
 // ---------------------------------------------------------------------------
@@ -117,10 +121,11 @@ class MovieInput {
   // for as long as they are in the writer's form and whole in the window.
   void readWriterRun(double* out, int n, int& k, int& axis);
 
-  // Scanning without converting: one token; the rest of a line when it holds
-  // no 's' (no keyword can hide in it); whether a white space byte follows
-  // the last token consumed; whether the next token is `word`.
-  void skipToken();
+  // Scanning without converting: `count` tokens (returns how many there
+  // were before the end of the file); the rest of a line when it holds no
+  // 's' (no keyword can hide in it); whether a white space byte follows the
+  // last token consumed; whether the next token is `word`.
+  long long skipTokens(long long count);
   enum class Line { skipped, keyword, end };
   Line skipLine();
   bool followedBySpace();

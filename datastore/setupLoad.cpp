@@ -25,15 +25,16 @@ using tavo::detail::SetupProgress;
 using tavo::detail::Store;
 using Section = SetupProgress::Section;
 
-// Progress texts: two tabs, then 48 characters padded with dots.
-constexpr char kPhaseSpeciesCount[] = "\t\treading and allocating total # of species.......";
-constexpr char kPhaseSpecies[] = "\t\treading and allocating each species.............";
+// Progress texts: two tabs, then 48 characters padded with dots. One per
+// section, in the order of SetupProgress::Section, and the next-step line.
+constexpr char kPhaseSections[][2 + 48 + 1] = {
+    "\t\treading and allocating total # of species.......",
+    "\t\treading and allocating each species.............",
+    "\t\tloading reaction information....................",
+    "\t\tloading environment and simulation parameters...",
+};
 constexpr char kPhaseNewStep[] = "\t\tallocating 'new' time step......................";
-constexpr char kPhaseReactions[] = "\t\tloading reaction information....................";
-constexpr char kPhaseEnvironment[] = "\t\tloading environment and simulation parameters...";
-static_assert(sizeof kPhaseSpeciesCount == 2 + 48 + 1 && sizeof kPhaseSpecies == 2 + 48 + 1 &&
-              sizeof kPhaseNewStep == 2 + 48 + 1 && sizeof kPhaseReactions == 2 + 48 + 1 &&
-              sizeof kPhaseEnvironment == 2 + 48 + 1);
+static_assert(sizeof kPhaseNewStep == 2 + 48 + 1);
 
 // Molecule tables: two alive flags and a position per slot, and the
 // collision matrix.
@@ -51,22 +52,7 @@ class StoreProgress final : public SetupProgress {
     std::printf("DONE\n");
     std::printf("\tParsing setup info and allocating memory:\n");
   }
-  void begin(Section s) override {
-    switch (s) {
-      case Section::speciesCount:
-        std::printf("%s", kPhaseSpeciesCount);
-        break;
-      case Section::species:
-        std::printf("%s", kPhaseSpecies);
-        break;
-      case Section::reactions:
-        std::printf("%s", kPhaseReactions);
-        break;
-      case Section::environment:
-        std::printf("%s", kPhaseEnvironment);
-        break;
-    }
-  }
+  void begin(Section s) override { std::printf("%s", kPhaseSections[static_cast<std::size_t>(s)]); }
   void end(Section s) override {
     std::printf("DONE\n");
     // The next-step tables are built with the others when the store is

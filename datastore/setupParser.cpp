@@ -154,8 +154,8 @@ class Parser {
     // field that failed.
     struct Field {
       const char* what;
-      int* integer;  // or
-      double* real;
+      int* integer;  // the field when it is an integer, else null
+      double* real;  // the field when it is a real, else null
     };
     const Field fields[] = {
         {"the species ID", &row.id, nullptr},

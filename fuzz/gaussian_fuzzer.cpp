@@ -5,7 +5,8 @@
 // are made absolute first, and crash artifacts go to the folder the fuzzer was
 // started in (unless -artifact_prefix says otherwise). The first input byte picks the layout: an
 // odd byte appends 10001 valid numbers after the rest of the input, so that
-// short inputs also reach complete tables and the lookups behind them.
+// short inputs also reach complete tables and the lookups behind them. A
+// table that loads must hold what a plain whole-token reading finds.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,9 +20,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "fuzz/referenceTokens.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -88,6 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   try {
     init_inverse_3DGaussian();
+    // The table holds the first 10001 numbers as a plain whole-token
+    // reading of the file finds them.
+    tavo::fuzz::ReferenceTokens reference(text);
+    for (int i = 0; i <= 10000; ++i) {
+      double v = 0;
+      if (!reference.real(v) || inverse_3DGaussian(i < 10000 ? (i + 0.5) / 10000.0 : 1.0) != v)
+        __builtin_trap();
+    }
     for (double x : {0.0, 0.00005, 0.5, 0.99999, 1.0}) (void)inverse_3DGaussian(x);
     (void)random_radius_3Dgaussian(1.0, 1.0);
     (void)inverse_3DGaussian(1.5);  // always refused

@@ -1,6 +1,7 @@
 // region_fuzzer.cpp - libFuzzer target for the region-file loader. Each input
-// is written to a scratch file and loaded; a table that loads is dumped,
-// queried with inRegion and used for placement in every region.
+// is written to a scratch file and loaded; a table that loads must hold what
+// a plain whole-token reading of the file finds, and is dumped, queried with
+// inRegion and used for placement in every region.
 #include <unistd.h>
 
 #include <cstddef>
@@ -9,10 +10,11 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "fuzz/referenceTokens.h"
 #include "geometry/geometry.h"
 #include "geometry/regionTable.h"
 #include "sampling/drawSource.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -37,6 +39,33 @@ int budgetedDraw() {
   --g_fuzz.drawsLeft;
   g_fuzz.rng = g_fuzz.rng * 1103515245u + 12345u;
   return static_cast<int>(g_fuzz.rng >> 17);
+}
+
+// Whether the loaded table holds exactly what a plain whole-token reading
+// of `text` finds.
+bool tableMatches(const std::string& text) {
+  static const char* const kKeyword[] = {"box",         "boxshell", "sphere",
+                                         "sphereshell", "cylinder", "cylindershell"};
+  tavo::fuzz::ReferenceTokens t(text);
+  long count = 0;
+  if (!t.word("N_regions") || !t.integer(count)) return false;
+  for (long id = 0; id < count; ++id) {
+    long fileId = -1;
+    std::string keyword;
+    int type = -1;
+    const double* row = tavo::detail::regionRow(static_cast<int>(id), &type);
+    if (row == nullptr || !t.integer(fileId) || fileId != id || !t.any(keyword) ||
+        keyword != kKeyword[type] || !t.word("("))
+      return false;
+    for (int j = 0; j < NparamType[type]; ++j) {
+      double v = 0;
+      if (j == 3 && !(t.word(")") && t.word("("))) return false;
+      if (!t.real(v) || v != row[j]) return false;
+    }
+    if (!t.word(")")) return false;
+  }
+  int type = -1;
+  return tavo::detail::regionRow(static_cast<int>(count), &type) == nullptr;
 }
 
 void exerciseTable() {
@@ -74,9 +103,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
   std::FILE* f = std::fopen(g_fuzz.path.c_str(), "wb");
   if (f == nullptr) return 0;
-  std::fwrite(data, 1, size, f);
+  std::fwrite(text.data(), 1, text.size(), f);
   std::fclose(f);
 
   tavo::detail::resetRegionTable();
@@ -88,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (geo_initialization_success()) __builtin_trap();  // a failed load must not count
     return 0;
   }
+  if (!tableMatches(text)) __builtin_trap();
   exerciseTable();
   return 0;
 }

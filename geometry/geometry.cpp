@@ -1,5 +1,5 @@
 // geometry.cpp - the region table: loading from a region file, the text dump,
-// the membership tests of the six shapes and placement of random points.
+// region membership and placement of random points.
 //
 // The loader builds the table aside and publishes it, count and rows at
 // once, only when the whole file has been read; a failed load caught by an
@@ -15,13 +15,17 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "datastore/errorLog.h"
+#include "geometry/regionFile.h"
 #include "geometry/regionTable.h"
 #include "sampling/randomNumber.h"
+#include "shapes/shapes.h"
 #include "textio/inputReader.h"
 
 namespace {
 
 using tavo::detail::formatText;
+using tavo::detail::RegionRow;
 using tavo::detail::TextScanner;
 using Status = TextScanner::Status;
 
@@ -57,6 +61,9 @@ struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// The parser's faults: the message that the table's load reports.
+[[noreturn]] void fail(const std::string& message) { throw tavo::Error(message); }
+
 // Token reading with the loader's messages.
 class RegionReader {
  public:
@@ -69,7 +76,7 @@ class RegionReader {
   }
 
   void expect(const char* keyword, const char* message) {
-    if (!word(keyword)) errorOut(message);
+    if (!word(keyword)) fail(message);
   }
 
   // The type code of the next word, or -1.
@@ -90,10 +97,9 @@ class RegionReader {
     for (int j = 0; j < count; ++j) {
       Status s = scan_.readDouble(out[j]);
       if (s == Status::ok) continue;
-      if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) errorOut(closeMessage);
-      errorOut(formatText("(initGeometry_fromFile) region %d: a number expected among %s, %s", id,
-                          list, tavo::detail::describeFound(scan_, s).c_str())
-                   .c_str());
+      if (s == Status::end || scan_.peekToken().rfind(')', 0) == 0) fail(closeMessage);
+      fail(formatText("(initGeometry_fromFile) region %d: a number expected among %s, %s", id, list,
+                      tavo::detail::describeFound(scan_, s).c_str()));
     }
   }
 
@@ -110,10 +116,9 @@ int readRegionCount(RegionReader& in) {
   if (s == Status::ok && n >= 0) return n;
   std::string found =
       s == Status::ok ? formatText("found '%d'", n) : tavo::detail::describeFound(in.scanner(), s);
-  errorOut(formatText("Syntax error: 'N_regions 5': the number of regions must be a whole "
-                      "number, 0 or more; %s",
-                      found.c_str())
-               .c_str());
+  fail(formatText(
+      "Syntax error: 'N_regions 5': the number of regions must be a whole number, 0 or more; %s",
+      found.c_str()));
 }
 
 // A box shell is drawn from its first box; unless that box exceeds the second
@@ -122,21 +127,20 @@ int readRegionCount(RegionReader& in) {
 void checkBoxShell(int id, const RegionParams& p) {
   bool exceeds = p[3] > p[6] || p[4] > p[7] || p[5] > p[8];
   if (!exceeds)
-    errorOut(formatText("(initGeometry_fromFile) region %d: the first box of a boxshell must be "
-                        "larger than the second along some axis, else no point can be placed in "
-                        "it!",
-                        id)
-                 .c_str());
+    fail(formatText(
+        "(initGeometry_fromFile) region %d: the first box of a boxshell must be larger than the "
+        "second along some axis, else no point can be placed in it!",
+        id));
 }
 
-void readRegions(RegionReader& in, RegionTable& table, int count) {
-  table.regionType.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
-  table.regionParam.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
+std::vector<RegionRow> readRegions(RegionReader& in, int count) {
+  std::vector<RegionRow> rows;
+  rows.reserve(static_cast<std::size_t>(count < 4096 ? count : 4096));
   for (int i = 0; i < count; ++i) {
     int id = -1;
-    if (in.readInt(id) != Status::ok || id != i) errorOut(kMsgIdOrder);
+    if (in.readInt(id) != Status::ok || id != i) fail(kMsgIdOrder);
     int type = in.typeCode();
-    if (type < 0) errorOut(kMsgType);
+    if (type < 0) fail(kMsgType);
     RegionParams p{};
     in.expect("(", kMsgOpenCentre);
     in.numbers(i, &p[0], 3, "center points", kMsgCloseCentre);
@@ -145,20 +149,27 @@ void readRegions(RegionReader& in, RegionTable& table, int count) {
     in.numbers(i, &p[3], NparamType[type] - 3, "additional params", kMsgCloseParams);
     in.expect(")", kMsgCloseParams);
     if (type == REGION_BOXSHELL) checkBoxShell(i, p);
-    table.regionType.push_back(type);
-    table.regionParam.push_back(p);
+    rows.push_back(RegionRow{type, p});
   }
-  table.N_regions = count;
+  return rows;
 }
+
+// What the table's load prints once the file is open.
+class LoadProgress final : public tavo::detail::RegionFileProgress {
+ public:
+  void opened() override {
+    std::printf("DONE\n");
+    std::printf("\tParsing geometry region parameter table................");
+  }
+};
 
 // Entry checks of the operations that read a row of the table.
 void requireRegion(const char* operation, int regionID) {
   if (!g_geo.geo_init_success)
-    errorOut(formatText("(%s) Geometry not initialized yet!", operation).c_str());
+    tavo::detail::fatalf("(%s) Geometry not initialized yet!", operation);
   if (regionID < 0 || regionID >= g_geo.N_regions)
-    errorOut(formatText("(%s) regionID %d out of range, the table holds %d regions!", operation,
-                        regionID, g_geo.N_regions)
-                 .c_str());
+    tavo::detail::fatalf("(%s) regionID %d out of range, the table holds %d regions!", operation,
+                         regionID, g_geo.N_regions);
 }
 
 }  // namespace
@@ -167,28 +178,45 @@ void requireRegion(const char* operation, int regionID) {
 // Region table
 // ---------------------------------------------------------------------------
 
-void initGeometry_fromFile(const char* path) {
-  if (g_geo.geo_init_success)
-    errorOut("(initExperiment_fromFile) Geometry already initialized! werid...");
-  std::printf("\nInitializing geometry of regions:");
-  std::printf("\n\tOpening setup file : %s...", path != nullptr ? path : "");
+std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
+                                                    RegionFileProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) errorOut(" Cannot open experiment file to read!");
-  std::printf("DONE\n");
-  std::printf("\tParsing geometry region parameter table................");
-
+  if (!file) fail(" Cannot open experiment file to read!");
+  if (progress != nullptr) progress->opened();
   RegionReader in(file.get());
   in.expect("N_regions", "Syntax error: 'N_regions 5'");
   int count = readRegionCount(in);
   double bytes = static_cast<double>(count) * (sizeof(int) + sizeof(RegionParams));
   if (!tavo::detail::tableBytesFit(bytes))
-    errorOut(formatText("(initGeometry_fromFile) cannot allocate the region table: %d regions "
-                        "need %.3g bytes",
-                        count, bytes)
-                 .c_str());
-  RegionTable table;
-  readRegions(in, table, count);
+    fail(formatText(
+        "(initGeometry_fromFile) cannot allocate the region table: %d regions need %.3g bytes",
+        count, bytes));
+  return readRegions(in, count);
+}
 
+void initGeometry_fromFile(const char* path) {
+  if (g_geo.geo_init_success)
+    errorOut("(initExperiment_fromFile) Geometry already initialized! werid...");
+  std::printf("\nInitializing geometry of regions:");
+  std::printf("\n\tOpening setup file : %s...", path != nullptr ? path : "");
+  std::vector<RegionRow> rows;
+  std::string failure;
+  try {
+    LoadProgress progress;
+    rows = tavo::detail::readRegionFile(path, &progress);
+  } catch (const tavo::Error& e) {
+    failure = e.what();
+  }
+  if (!failure.empty()) errorOut(failure.c_str());
+
+  RegionTable table;
+  table.regionType.reserve(rows.size());
+  table.regionParam.reserve(rows.size());
+  for (const RegionRow& row : rows) {
+    table.regionType.push_back(row.type);
+    table.regionParam.push_back(row.params);
+  }
+  table.N_regions = static_cast<int>(rows.size());
   std::printf("DONE\n");
   table.geo_init_success = true;
   g_geo = std::move(table);
@@ -212,64 +240,15 @@ void snapshotGeometry_toFile(const char* name) {
 
 void tavo::detail::resetRegionTable() { g_geo = RegionTable{}; }
 
+const double* tavo::detail::regionRow(int id, int* type) {
+  if (!g_geo.geo_init_success || id < 0 || id >= g_geo.N_regions) return nullptr;
+  *type = g_geo.regionType[static_cast<std::size_t>(id)];
+  return g_geo.regionParam[static_cast<std::size_t>(id)].data();
+}
+
 // ---------------------------------------------------------------------------
-// Membership. Every comparison is strict, so boundaries are outside, and a
-// NaN makes it false; distances are compared squared.
+// Membership (the shape tests live in shapes/)
 // ---------------------------------------------------------------------------
-
-bool inBox(double cx, double cy, double cz, double wx, double wy, double wz, double x, double y,
-           double z) {
-  double hx = wx / 2.0, hy = wy / 2.0, hz = wz / 2.0;
-  if (!(x > cx - hx)) return false;
-  if (!(x < cx + hx)) return false;
-  if (!(y > cy - hy)) return false;
-  if (!(y < cy + hy)) return false;
-  if (!(z > cz - hz)) return false;
-  return z < cz + hz;
-}
-
-bool inBoxShell(double cx, double cy, double cz, double wx, double wy, double wz, double vx,
-                double vy, double vz, double x, double y, double z) {
-  bool a = inBox(cx, cy, cz, wx, wy, wz, x, y, z);
-  bool b = inBox(cx, cy, cz, vx, vy, vz, x, y, z);
-  return a != b;
-}
-
-bool inSphere(double cx, double cy, double cz, double R, double x, double y, double z) {
-  double r2 = R * R;
-  double dx = x - cx, dy = y - cy, dz = z - cz;
-  double d2 = dx * dx;
-  if (!(r2 > d2)) return false;
-  d2 += dy * dy;
-  if (!(r2 > d2)) return false;
-  d2 += dz * dz;
-  return r2 > d2;
-}
-
-bool inSphereShell(double cx, double cy, double cz, double r1, double r2, double x, double y,
-                   double z) {
-  bool a = inSphere(cx, cy, cz, r1, x, y, z);
-  bool b = inSphere(cx, cy, cz, r2, x, y, z);
-  return a != b;
-}
-
-bool inCylinder(double cx, double cy, double cz, double R, double L, double x, double y, double z) {
-  if (!(x > cx - L / 2.0)) return false;
-  if (!(x < cx + L / 2.0)) return false;
-  double r2 = R * R;
-  double dy = y - cy, dz = z - cz;
-  double d2 = dy * dy;
-  if (!(r2 > d2)) return false;
-  d2 += dz * dz;
-  return r2 > d2;
-}
-
-bool inCylinderShell(double cx, double cy, double cz, double r1, double r2, double L, double x,
-                     double y, double z) {
-  bool a = inCylinder(cx, cy, cz, r1, L, x, y, z);
-  bool b = inCylinder(cx, cy, cz, r2, L, x, y, z);
-  return a != b;
-}
 
 bool inRegion(double x, double y, double z, int regionID) {
   requireRegion("inRegion", regionID);
@@ -321,11 +300,4 @@ void createToRegion(int regionID, double* px, double* py, double* pz) {
     default:
       errorOut("(createToRegion) shit happens, regionType out of range from 0-5!");
   }
-}
-
-std::vector<tavo::detail::RegionRow> tavo::detail::regionRows() {
-  std::vector<RegionRow> rows;
-  for (int i = 0; i < g_geo.N_regions; ++i)
-    rows.push_back(RegionRow{g_geo.regionType[i], g_geo.regionParam[i]});
-  return rows;
 }

@@ -2,23 +2,17 @@
 #ifndef TAVO_GEOMETRY_REGIONTABLE_H
 #define TAVO_GEOMETRY_REGIONTABLE_H
 
-#include <array>
-#include <vector>
-
 namespace tavo::detail {
-
-// One row of the loaded region table: type code and numbers (centre first).
-struct RegionRow {
-  int type = 0;
-  std::array<double, 9> params{};
-};
-// The rows of the loaded table by regionID; empty before a load.
-std::vector<RegionRow> regionRows();
 
 // Empties the region table and clears the load flag, so that tests and
 // fuzzers can load many region files in one process. A simulator loads its
 // region file once and never calls this.
 void resetRegionTable();
+
+// The numbers of region `id` of the loaded table (centre x, y, z, then the
+// type's numbers), and its type code through `type`; nullptr when the table
+// is not loaded or has no such region. For checks of the loader.
+const double* regionRow(int id, int* type);
 
 }  // namespace tavo::detail
 

@@ -56,10 +56,9 @@ bool hasExtension(const char* name) {
 Context::Context(int width, int height) : width_(width), height_(height) {
   EGLDisplay display = openDisplay();
   display_ = display;
-  if (!eglBindAPI(EGL_OPENGL_API)) {
-    eglTerminate(display);
+  // A display is never terminated (see release()).
+  if (!eglBindAPI(EGL_OPENGL_API))
     throw Error("EGL offers no desktop OpenGL (" + eglErrorText() + ")");
-  }
   // No config and no surface: the picture goes to a framebuffer object.
   const EGLint attributes[] = {EGL_CONTEXT_MAJOR_VERSION,
                                3,
@@ -73,7 +72,6 @@ Context::Context(int width, int height) : width_(width), height_(height) {
       !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context)) {
     const std::string why = eglErrorText();
     if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
-    eglTerminate(display);
     throw Error("cannot make an OpenGL 3.3 compatibility context for offscreen rendering (" + why +
                 ")");
   }
@@ -133,7 +131,9 @@ void Context::release() {
     eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display, context_);
   }
-  eglTerminate(display);
+  // The display stays initialised for the rest of the process: terminating
+  // it unloads the driver, whose allocations would then belong to no module
+  // (LeakSanitizer reports them), and the next context would load it again.
   eglReleaseThread();
   display_ = nullptr;
   context_ = nullptr;

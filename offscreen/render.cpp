@@ -390,6 +390,7 @@ struct Renderer::Impl {
     picture.height = s.height;
     picture.style = s.style;
     picture.regions = s.regions;
+    picture.sphereSprites = s.sphereSprites;
     for (const Species& species : setup.species) {
       picture.diameters.push_back(species.size * s.sphereScale);
       names.push_back(species.name);

@@ -46,6 +46,7 @@ struct Settings {
   // Sphere diameters are the species' sizes times this: 1 draws molecules
   // at their physical size, larger values make small molecules visible.
   double sphereScale = 1.0;
+  bool sphereSprites = true;  // false: spheres always as instanced quads
   std::vector<scene::RegionShape> regions;
 };
 

@@ -1,5 +1,5 @@
 // drawSource.h - the generator behind every random draw, and the sampling
-// module's test seams (scripted draws, the Gaussian table's search path).
+// module's test seams (scripted draws, the Gaussian table's built-in copy).
 // Not installed.
 #ifndef TAVO_SAMPLING_DRAWSOURCE_H
 #define TAVO_SAMPLING_DRAWSOURCE_H
@@ -19,9 +19,9 @@ DrawSource setDrawSource(DrawSource source);
 // Number of generator values consumed since the process started.
 unsigned long long drawCount();
 
-// With `enabled` false the Gaussian table is looked up in the working
-// directory only (not in the installed or source-tree copies), so that a
-// missing file can be tested on a machine that has the shipped copy.
+// With `enabled` false the Gaussian table is loaded from the working
+// directory only, never from the library's compiled-in copy, so that a
+// missing file can be tested.
 void setGaussianTableFallbacks(bool enabled);
 
 }  // namespace tavo::detail

@@ -2,41 +2,47 @@
 // table: entry i of the table is the radius, in units of sqrt(4ab), below
 // which a 3-D isotropic Gaussian displacement falls with probability i/10000.
 //
-// The table's 10001 values come from the data file "inverse3DGaussian.function"
-// (whitespace-separated reals; tools/makeGaussianTable writes it, and the
-// package installs it to <prefix>/share/tavo). The file is looked up
-//   1. in the working directory, as ever;
-//   2. where it is absent there, in the installed copy
-//      TAVO_INSTALL_DATADIR/inverse3DGaussian.function;
-//   3. then in the source tree's data/ folder (TAVO_SOURCE_DATADIR, defined
-//      by tools/CMakeLists.txt), so that programs run from the build tree work
-//      before anything is installed.
-// A copy in the working directory therefore always wins, and a simulator
-// built on the installed package works from any folder.
+// The table's 10001 values are those of the data file
+// "inverse3DGaussian.function" (whitespace-separated reals, written by
+// tools/makeGaussianTable). A copy of the file in the working directory is
+// loaded when there is one, so a user can try another table; otherwise the
+// library's own copy is used: the build compiles data/inverse3DGaussian.function
+// into the library (cmake/embedGaussianTable.cmake), entry for entry the same
+// as loading the file. The library therefore needs no path to any data
+// folder, and a program built on an installed package works wherever the
+// package has been moved.
 //
 // This module reports its failures on standard output only: they never
 // reach errors.txt, and they end the process with status 1.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "datastore/errorLog.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "textio/inputReader.h"
 
 namespace {
 
 constexpr int kEntries = 10001;  // probabilities 0, 1/10000, ..., 1
 constexpr const char* kFileName = "inverse3DGaussian.function";
 
+// The compiled-in copy of data/inverse3DGaussian.function.
+constexpr double kBuiltinTable[] = {
+#include "inverse3DGaussian.inc"
+};
+static_assert(std::size(kBuiltinTable) == kEntries, "the built-in table needs 10001 entries");
+
 struct GaussianTable {
   std::array<double, kEntries> inverse_3DGaussian_table{};  // entry i: value at probability i/10000
   bool inverse_3DGaussian_table_initialized = false;        // true once a whole table is loaded
-  bool fallbacks = true;  // search the installed and source copies too
+  bool builtin = true;  // use the compiled-in copy when the working directory has none
 };
 GaussianTable g_table;
 
@@ -45,36 +51,23 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens the data file from the first place that has it; `path` names it.
-File openDataFile(std::string& path) {
-  std::vector<std::string> candidates{kFileName};
-  if (g_table.fallbacks) {
-#ifdef TAVO_INSTALL_DATADIR
-    candidates.push_back(std::string(TAVO_INSTALL_DATADIR) + "/" + kFileName);
-#endif
-#ifdef TAVO_SOURCE_DATADIR
-    candidates.push_back(std::string(TAVO_SOURCE_DATADIR) + "/" + kFileName);
-#endif
-  }
-  for (const std::string& candidate : candidates) {
-    File file(std::fopen(candidate.c_str(), "r"));
-    if (file) {
-      path = candidate;
-      return file;
-    }
-  }
-  return nullptr;
-}
-
 }  // namespace
 
-void tavo::detail::setGaussianTableFallbacks(bool enabled) { g_table.fallbacks = enabled; }
+void tavo::detail::setGaussianTableFallbacks(bool enabled) { g_table.builtin = enabled; }
 
 bool init_inverse_3DGaussian() {
-  std::string path;
-  File file = openDataFile(path);
-  if (!file) errorOut_noLog("\nERROR: inverse3DGaussian.function not found... program exit\n");
+  const std::string path = kFileName;  // the working directory's copy
+  File file(std::fopen(path.c_str(), "r"));
+  if (!file && !g_table.builtin)
+    errorOut_noLog("\nERROR: inverse3DGaussian.function not found... program exit\n");
   std::printf("\nInitializing numerical function:\n\tLoading inverse3DGaussian.function...");
+  if (!file) {
+    std::copy(std::begin(kBuiltinTable), std::end(kBuiltinTable),
+              g_table.inverse_3DGaussian_table.begin());
+    g_table.inverse_3DGaussian_table_initialized = true;
+    std::printf("DONE\n");
+    return true;
+  }
 
   // Read into a scratch table and publish it only when all 10001 numbers
   // are there: a short or damaged file must not leave stale or zero entries
@@ -119,10 +112,10 @@ double random_radius_3Dgaussian(double a, double b) {
   // The scale is sqrt(4ab); a negative or undefined product has no root and
   // would return NaN radii.
   if (!(scale2 >= 0.0))
-    errorOut(tavo::detail::formatText("(random_radius_3Dgaussian) 4*a*b = %g is negative or not a "
-                                      "number, no Gaussian radius can be drawn!",
-                                      scale2)
-                 .c_str());
+    tavo::detail::fatalf(
+        "(random_radius_3Dgaussian) 4*a*b = %g is negative or not a number, no Gaussian radius "
+        "can be drawn!",
+        scale2);
   double s = std::sqrt(scale2);
   double u = random_number(0, 1);
   return inverse_3DGaussian(u) * s;

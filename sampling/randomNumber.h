@@ -65,9 +65,9 @@ void delete_RO();                                // release the reaction order
 // ---------------------------------------------------------------------------
 
 // Loads inverse3DGaussian.function (10001 numbers) from the working
-// directory, else from the installed copy (share/tavo), else from the source
-// tree's data/ folder; returns true. A missing, short or malformed file ends
-// the process (reported on standard output only).
+// directory, or, where there is none, the library's compiled-in copy of the
+// shipped table; returns true. A short or malformed file in the working
+// directory ends the process (reported on standard output only).
 bool init_inverse_3DGaussian();
 double inverse_3DGaussian(double x);                  // table entry for probability x in [0, 1]
 double random_radius_3Dgaussian(double a, double b);  // sqrt(4ab) times a table draw

@@ -19,10 +19,11 @@
 #include <cstring>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
-#include "geometry/geometry.h"
+#include "datastore/errorLog.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
+#include "shapes/shapes.h"
+#include "textio/inputReader.h"
 
 namespace {
 
@@ -111,8 +112,7 @@ double shellPassingFraction(const std::array<double, 9>& p) {
 // not defined, and a NaN radius would only spread NaN coordinates.
 void requireRadius(const char* operation, double r) {
   if (!(r >= 0.0))
-    errorOut(tavo::detail::formatText("(%s) radius %g is negative or not a number!", operation, r)
-                 .c_str());
+    tavo::detail::fatalf("(%s) radius %g is negative or not a number!", operation, r);
 }
 
 }  // namespace
@@ -173,12 +173,11 @@ void randBoxShell_CWW(double cx, double cy, double cz, double wx, double wy, dou
     if (tries == kTriesBeforeGridCount) {
       double fraction = shellPassingFraction({cx, cy, cz, wx, wy, wz, vx, vy, vz});
       if (fraction <= 0.0)
-        errorOut(tavo::detail::formatText(
-                     "(randBoxShell_CWW) no point that can be drawn in the first box (%g %g %g) "
-                     "lies inside exactly one of it and the second box (%g %g %g): the shell is "
-                     "empty or thinner than a draw step!",
-                     wx, wy, wz, vx, vy, vz)
-                     .c_str());
+        tavo::detail::fatalf(
+            "(randBoxShell_CWW) no point that can be drawn in the first box (%g %g %g) lies "
+            "inside exactly one of it and the second box (%g %g %g): the shell is empty or "
+            "thinner than a draw step!",
+            wx, wy, wz, vx, vy, vz);
       // Failing 500 times the expected number of tries has probability
       // e^-500: it means the draws are not uniform (a scripted source), and
       // the loop would never end.
@@ -187,10 +186,8 @@ void randBoxShell_CWW(double cx, double cy, double cz, double wx, double wy, dou
           expected < 1e15 ? static_cast<long long>(500.0 * expected) + kTriesBeforeGridCount : -1;
     }
     if (limit >= 0 && tries >= limit)
-      errorOut(tavo::detail::formatText("(randBoxShell_CWW) no point passed in %lld tries: the "
-                                        "draws are not uniform!",
-                                        tries)
-                   .c_str());
+      tavo::detail::fatalf(
+          "(randBoxShell_CWW) no point passed in %lld tries: the draws are not uniform!", tries);
   }
   *x = px;
   *y = py;

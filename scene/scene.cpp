@@ -19,16 +19,27 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
-// Sphere impostors: one quad per molecule, instanced, facing the eye and just
-// large enough to hold the sphere's outline under perspective; the fragment
-// shader casts the ray of its pixel at the sphere, discards a miss, and
-// writes the depth and the shading of the point hit. The outline is exact at
-// any distance and size, and spheres cut each other where they meet.
-constexpr char kSphereVertex[] = R"(#version 330 compatibility
+// Sphere impostors. Each molecule is drawn as a screen-facing square just
+// large enough to hold its sphere's outline under perspective: a point
+// sprite where the outline fits the driver's largest point, else an
+// instanced quad. The fragment shader casts the ray of its pixel at the
+// sphere, discards a miss, and writes the depth and the shading of the point
+// hit, so outlines are exact at any distance and size and spheres cut each
+// other where they meet. Sprites cost one vertex a molecule, quads four.
+
+// Half the width, at the centre's distance and across the line of sight, of
+// the cone from the eye that touches a sphere: r d / sqrt(d^2 - r^2).
+constexpr char kReach[] = R"(
+float reach(vec3 c, float r) {
+  float d = length(c);
+  return r * d / sqrt(d * d - r * r);
+}
+)";
+
+constexpr char kQuadVertex[] = R"(
 layout(location = 0) in vec2 corner;
 layout(location = 1) in vec3 centre;
 uniform float radius;
-out vec3 viewPoint;
 flat out vec3 viewCentre;
 void main() {
   vec3 c = (gl_ModelViewMatrix * vec4(centre, 1.0)).xyz;
@@ -36,29 +47,47 @@ void main() {
   float d = length(c);
   if (d <= radius * 1.0001) {  // eye inside the sphere: nothing to draw
     gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
-    viewPoint = c;
     return;
   }
-  // Across the line of sight the cone from the eye that touches the sphere
-  // is r d / sqrt(d^2 - r^2) wide at the centre's distance.
   vec3 axis = c / d;
   vec3 side = abs(axis.y) < 0.99 ? normalize(cross(axis, vec3(0.0, 1.0, 0.0)))
                                  : normalize(cross(axis, vec3(1.0, 0.0, 0.0)));
   vec3 up = cross(side, axis);
-  float reach = radius * d / sqrt(d * d - radius * radius) * 1.02;
-  viewPoint = c + (corner.x * side + corner.y * up) * reach;
-  gl_Position = gl_ProjectionMatrix * vec4(viewPoint, 1.0);
+  vec3 p = c + (corner.x * side + corner.y * up) * reach(c, radius) * 1.02;
+  gl_Position = gl_ProjectionMatrix * vec4(p, 1.0);
 }
 )";
 
-constexpr char kSphereFragment[] = R"(#version 330 compatibility
-in vec3 viewPoint;
+constexpr char kSpriteVertex[] = R"(
+layout(location = 1) in vec3 centre;
+uniform float radius;
+uniform float focal;  // pixels per scene unit at distance 1
+flat out vec3 viewCentre;
+void main() {
+  vec3 c = (gl_ModelViewMatrix * vec4(centre, 1.0)).xyz;
+  viewCentre = c;
+  float d = length(c);
+  if (-c.z <= radius * 1.0001) {  // eye inside or in front: not drawn as a sprite
+    gl_Position = vec4(2.0, 2.0, 2.0, 1.0);
+    gl_PointSize = 1.0;
+    return;
+  }
+  gl_Position = gl_ProjectionMatrix * vec4(c, 1.0);
+  // Off the axis of view the outline stretches by up to d / -z.
+  gl_PointSize = 2.0 * focal * reach(c, radius) / -c.z * (d / -c.z) + 2.0;
+}
+)";
+
+constexpr char kSphereFragment[] = R"(
 flat in vec3 viewCentre;
 uniform float radius;
 uniform vec3 colour;
+uniform vec2 viewport;
 out vec4 fragColour;
 void main() {
-  vec3 ray = normalize(viewPoint);
+  vec2 ndc = gl_FragCoord.xy / viewport * 2.0 - 1.0;
+  vec3 ray = normalize(vec3(ndc.x / gl_ProjectionMatrix[0][0],
+                            ndc.y / gl_ProjectionMatrix[1][1], -1.0));
   float b = dot(ray, viewCentre);
   float h = b * b - (dot(viewCentre, viewCentre) - radius * radius);
   if (h < 0.0) discard;
@@ -75,9 +104,12 @@ void main() {
 }
 )";
 
-GLuint compile(GLenum kind, const char* source) {
+constexpr char kVersion[] = "#version 330 compatibility\n";
+
+GLuint compile(GLenum kind, const char* body, bool withReach) {
   const GLuint shader = glCreateShader(kind);
-  glShaderSource(shader, 1, &source, nullptr);
+  const char* parts[3] = {kVersion, withReach ? kReach : "", body};
+  glShaderSource(shader, 3, parts, nullptr);
   glCompileShader(shader);
   GLint ok = GL_FALSE;
   glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
@@ -275,14 +307,6 @@ struct Scene::Impl {
   std::vector<float> vertices;
   std::vector<float> colours;
 
-  // Sphere program and buffers, made on first use.
-  GLuint program = 0;
-  GLuint vao = 0;
-  GLuint cornerBuffer = 0;
-  GLuint centreBuffer = 0;
-  GLint radiusLocation = -1;
-  GLint colourLocation = -1;
-
   void fill(const Frame& frame, std::size_t s) {
     // The same float conversion as every earlier drawing of the frame, so
     // that points land on the same pixels.
@@ -291,36 +315,88 @@ struct Scene::Impl {
     for (std::size_t k = 0; k < p.size(); ++k) vertices[k] = static_cast<float>(p[k] * kSceneScale);
   }
 
-  void makeSphereProgram() {
-    const GLuint vs = compile(GL_VERTEX_SHADER, kSphereVertex);
-    const GLuint fs = compile(GL_FRAGMENT_SHADER, kSphereFragment);
-    program = glCreateProgram();
-    glAttachShader(program, vs);
-    glAttachShader(program, fs);
-    glLinkProgram(program);
+  // Sphere programs and buffers, made on first use.
+  struct Program {
+    GLuint name = 0;
+    GLint radius = -1, colour = -1, viewport = -1, focal = -1;
+  };
+  Program quads, sprites;
+  GLuint quadArray = 0, spriteArray = 0;
+  GLuint cornerBuffer = 0;
+  GLuint centreBuffer = 0;
+  float largestPoint = 1.0f;
+
+  static Program link(const char* vertexBody) {
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertexBody, true);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, kSphereFragment, false);
+    Program p;
+    p.name = glCreateProgram();
+    glAttachShader(p.name, vs);
+    glAttachShader(p.name, fs);
+    glLinkProgram(p.name);
     glDeleteShader(vs);
     glDeleteShader(fs);
     GLint ok = GL_FALSE;
-    glGetProgramiv(program, GL_LINK_STATUS, &ok);
+    glGetProgramiv(p.name, GL_LINK_STATUS, &ok);
     if (ok != GL_TRUE) throw Error("sphere shader does not link");
-    radiusLocation = glGetUniformLocation(program, "radius");
-    colourLocation = glGetUniformLocation(program, "colour");
+    p.radius = glGetUniformLocation(p.name, "radius");
+    p.colour = glGetUniformLocation(p.name, "colour");
+    p.viewport = glGetUniformLocation(p.name, "viewport");
+    p.focal = glGetUniformLocation(p.name, "focal");
+    return p;
+  }
+
+  void makeSpherePrograms() {
+    quads = link(kQuadVertex);
+    sprites = link(kSpriteVertex);
+    GLfloat range[2] = {1.0f, 1.0f};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    largestPoint = range[1];
 
     static constexpr float kCorners[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
-    glGenVertexArrays(1, &vao);
-    glBindVertexArray(vao);
     glGenBuffers(1, &cornerBuffer);
     glBindBuffer(GL_ARRAY_BUFFER, cornerBuffer);
     glBufferData(GL_ARRAY_BUFFER, sizeof kCorners, kCorners, GL_STATIC_DRAW);
+    glGenBuffers(1, &centreBuffer);
+
+    glGenVertexArrays(1, &quadArray);
+    glBindVertexArray(quadArray);
+    glBindBuffer(GL_ARRAY_BUFFER, cornerBuffer);
     glEnableVertexAttribArray(0);
     glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
-    glGenBuffers(1, &centreBuffer);
     glBindBuffer(GL_ARRAY_BUFFER, centreBuffer);
     glEnableVertexAttribArray(1);
     glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
     glVertexAttribDivisor(1, 1);
+
+    glGenVertexArrays(1, &spriteArray);
+    glBindVertexArray(spriteArray);
+    glBindBuffer(GL_ARRAY_BUFFER, centreBuffer);
+    glEnableVertexAttribArray(1);
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 0, nullptr);
     glBindVertexArray(0);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
+  }
+
+  // Whether every sphere of radius r among `vertices` fits a point sprite:
+  // all stand in front of the eye and none spans more than the driver's
+  // largest point (the nearest one spans the most).
+  bool spritesFit(const float* modelView, float r, float focal) const {
+    float nearest = 0.0f;
+    bool any = false;
+    for (std::size_t k = 0; k + 2 < vertices.size(); k += 3) {
+      const float depth = -(modelView[2] * vertices[k] + modelView[6] * vertices[k + 1] +
+                            modelView[10] * vertices[k + 2] + modelView[14]);
+      if (!any || depth < nearest) nearest = depth;
+      any = true;
+    }
+    if (!any) return true;
+    if (!(nearest > 2.0f * r)) return false;
+    // The sprite size of the vertex shader, at its largest: distance up to
+    // depth x the picture's widest angle (under 2.2 for 45 degrees high and
+    // pictures up to 4:1 wide), and the reach at most 1.16 r beyond depth 2r.
+    const float size = 2.0f * focal * r * 1.16f / nearest * 2.2f + 2.0f;
+    return size <= largestPoint;
   }
 };
 
@@ -329,11 +405,13 @@ Scene::Scene() : impl_(std::make_unique<Impl>()) {}
 Scene::~Scene() {
   // Without a current context these calls do nothing; the names then go
   // with the context.
-  if (impl_->program == 0) return;
+  if (impl_->quads.name == 0) return;
   glDeleteBuffers(1, &impl_->cornerBuffer);
   glDeleteBuffers(1, &impl_->centreBuffer);
-  glDeleteVertexArrays(1, &impl_->vao);
-  glDeleteProgram(impl_->program);
+  glDeleteVertexArrays(1, &impl_->quadArray);
+  glDeleteVertexArrays(1, &impl_->spriteArray);
+  glDeleteProgram(impl_->quads.name);
+  glDeleteProgram(impl_->sprites.name);
 }
 
 void Scene::drawPoints(const Frame& frame) {
@@ -365,28 +443,45 @@ void Scene::drawPoints(const Frame& frame) {
   glDisableClientState(GL_VERTEX_ARRAY);
 }
 
-void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters) {
+void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters,
+                        bool allowSprites) {
   Impl& d = *impl_;
-  if (d.program == 0) d.makeSphereProgram();
+  if (d.quads.name == 0) d.makeSpherePrograms();
   const int n = static_cast<int>(frame.positions.size());
+  GLint viewport[4] = {0, 0, 1, 1};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  GLfloat modelView[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
+  const float focal = static_cast<float>(focalPixels(viewport[3]));
   glClear(GL_DEPTH_BUFFER_BIT);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
-  glUseProgram(d.program);
-  glBindVertexArray(d.vao);
+  glEnable(GL_PROGRAM_POINT_SIZE);
   for (int s = 0; s < n; ++s) {
     const double diameter = static_cast<std::size_t>(s) < diameters.size() ? diameters[s] : 0.0;
     if (!(diameter > 0.0)) continue;  // a species without size has nothing to show
     d.fill(frame, static_cast<std::size_t>(s));
     if (d.vertices.empty()) continue;
+    const float r = static_cast<float>(diameter * kSceneScale / 2.0);
+    const bool sprites = allowSprites && d.spritesFit(modelView, r, focal);
+    const Impl::Program& p = sprites ? d.sprites : d.quads;
     const Colour c = speciesColour(s, n);
-    glUniform1f(d.radiusLocation, static_cast<float>(diameter * kSceneScale / 2.0));
-    glUniform3f(d.colourLocation, c.red, c.green, c.blue);
+    glUseProgram(p.name);
+    glUniform1f(p.radius, r);
+    glUniform3f(p.colour, c.red, c.green, c.blue);
+    glUniform2f(p.viewport, static_cast<float>(viewport[2]), static_cast<float>(viewport[3]));
+    if (sprites) glUniform1f(p.focal, focal);
+    glBindVertexArray(sprites ? d.spriteArray : d.quadArray);
     glBindBuffer(GL_ARRAY_BUFFER, d.centreBuffer);
     glBufferData(GL_ARRAY_BUFFER, static_cast<GLsizeiptr>(d.vertices.size() * sizeof(float)),
                  d.vertices.data(), GL_STREAM_DRAW);
-    glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, static_cast<GLsizei>(d.vertices.size() / 3));
+    const auto count = static_cast<GLsizei>(d.vertices.size() / 3);
+    if (sprites)
+      glDrawArrays(GL_POINTS, 0, count);
+    else
+      glDrawArraysInstanced(GL_TRIANGLE_STRIP, 0, 4, count);
   }
+  glDisable(GL_PROGRAM_POINT_SIZE);
   glBindBuffer(GL_ARRAY_BUFFER, 0);
   glBindVertexArray(0);
   glUseProgram(0);
@@ -402,7 +497,7 @@ void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painte
     glPointSize(moleculePointSize(picture.camera.radius));
     drawPoints(frame);
   } else {
-    drawSpheres(frame, picture.diameters);
+    drawSpheres(frame, picture.diameters, picture.sphereSprites);
   }
   // Region outlines are hidden where spheres stand in front of them.
   if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);

@@ -114,6 +114,7 @@ struct Picture {
   int height = 500;
   Style style = Style::points;
   std::vector<double> diameters;  // per species, metres (spheres)
+  bool sphereSprites = true;      // false: always instanced quads (for measuring)
   std::vector<RegionShape> regions;
   Colour regionColour{0.45f, 0.45f, 0.55f};
 };
@@ -133,7 +134,7 @@ class Scene {
   void drawPoints(const Frame& frame);
   // Live molecules as shaded spheres, diameters[s] metres across, hidden
   // surfaces removed with the depth buffer.
-  void drawSpheres(const Frame& frame, const std::vector<double>& diameters);
+  void drawSpheres(const Frame& frame, const std::vector<double>& diameters, bool sprites = true);
 
   // A whole frame: projection and view of the picture's camera, axis cross,
   // molecules in the picture's style, regions, then (with a painter) the

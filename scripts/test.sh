@@ -2,36 +2,57 @@
 # Builds Tavo and runs every test: the Release suite (unit, window, package
 # and benchmark-smoke tests), the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and the fuzzers. Installs the Debian packages
-# it needs when they are missing. Usage: scripts/test.sh [--quick]
+# it needs when they are missing. Usage: scripts/test.sh [--quick | --soak]
 #   --quick   Release suite only (no sanitizer build, no fuzzing)
+#   --soak    the 60-second playback soak of the viewer only (Release build);
+#             it is not part of the other runs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-quick=0
-[[ "${1:-}" == "--quick" ]] && quick=1
+mode=all
+case "${1:-}" in
+  "") ;;
+  --quick) mode=quick ;;
+  --soak) mode=soak ;;
+  *) echo "usage: scripts/test.sh [--quick | --soak]" >&2; exit 2 ;;
+esac
 
 # ---- packages -------------------------------------------------------------
 source scripts/packages.sh
-ensure_packages cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev \
-                libbenchmark-dev freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth \
-                x11-apps imagemagick xdotool gzip libcli11-dev python3-pytest python3-vtk9 libx11-dev
+packages=(cmake "$(build_tool build)" g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
+          freeglut3-dev libglu1-mesa-dev libgl1-mesa-dri xvfb xauth imagemagick xdotool gzip
+          libcli11-dev python3-pytest python3-vtk9 pybind11-dev python3-dev python3-numpy
+          python3-matplotlib)
+if [[ $mode == all ]]; then
+  packages+=("$(build_tool build-asan)" ninja-build clang libclang-rt-dev)  # sanitizer, fuzzers
+fi
+# The offscreen renderer: EGL, libpng, FreeType, a font, and ffmpeg for videos.
+packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
+# tavo view: Xlib, to refuse with a message where there is no display.
+packages+=(libx11-dev)
+ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
 
 # ---- Release build and suite ---------------------------------------------
 echo "== Release build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_TESTS=ON \
-      -DTAVO_BUILD_BENCH=ON -DTAVO_BUILD_VIEWER=ON >/dev/null
+cmake_configure build -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=ON \
+                -DTAVO_BUILD_VIEWER=ON
 cmake --build build -j "$jobs"
+if [[ $mode == soak ]]; then
+  echo "== playback soak"
+  (cd build && ctest --output-on-failure --timeout 900 -L soak)
+  exit 0
+fi
 echo "== Release tests"
-(cd build && ctest --output-on-failure -j "$jobs" --timeout 900)
+(cd build && ctest --output-on-failure -j "$jobs" --timeout 900 -LE soak)
 
-((quick)) && exit 0
+[[ $mode == quick ]] && exit 0
 
 # ---- sanitizer build and suite --------------------------------------------
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAVO_SANITIZE=address,undefined \
-      -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=ON >/dev/null
+cmake_configure build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVO_SANITIZE=address,undefined \
+                -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=ON
 cmake --build build-asan -j "$jobs"
 echo "== sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
@@ -42,7 +63,7 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== fuzzers"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTAVO_BUILD_FUZZERS=ON -DTAVO_SANITIZE=address,undefined -DTAVO_BUILD_TESTS=OFF \
-      -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF >/dev/null
+      -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF -DTAVO_READ_BUFFER_BYTES=7 >/dev/null
 cmake --build build-fuzz -j "$jobs"
 fuzz_seconds=${TAVO_FUZZ_SECONDS:-30}
 for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do

@@ -1,11 +1,13 @@
 # Included by the package checks (cmake -P scripts): installs the build tree
-# BUILD_DIR into a scratch prefix below WORK_DIR, then configures and builds
-# the outside project SOURCE_DIR against it through find_package(tavocore
-# CONFIG) alone, with the same compiler CXX and, when SANITIZE is set, the
-# same sanitizers. Leaves the prefix in `prefix` and the build in
-# ${WORK_DIR}/build.
+# BUILD_DIR into a scratch prefix below WORK_DIR, moves the installed tree to
+# another folder (a package must not depend on where it was installed), then
+# configures and builds the outside project SOURCE_DIR against the moved copy
+# through find_package(tavocore CONFIG) alone, with the same compiler CXX and,
+# when SANITIZE is set, the same sanitizers. Leaves the moved prefix in
+# `prefix` and the build in ${WORK_DIR}/build.
 file(REMOVE_RECURSE ${WORK_DIR})
-set(prefix ${WORK_DIR}/prefix)
+set(installed ${WORK_DIR}/installed)
+set(prefix ${WORK_DIR}/moved/prefix)
 
 # Runs a command and stops the check when it fails.
 function(run)
@@ -15,7 +17,9 @@ function(run)
   endif()
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${installed})
+file(MAKE_DIRECTORY ${WORK_DIR}/moved)
+file(RENAME ${installed} ${prefix})
 set(flags "")
 if(SANITIZE)
   set(flags "-fsanitize=${SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all")

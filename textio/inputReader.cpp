@@ -86,21 +86,22 @@ std::size_t readBufferBytes() {
 
 void setReadBufferBytes(std::size_t bytes) { g_settings.readBytes = bytes; }
 
-// The buffer holds one read and a whole number window, so that a fill that
-// keeps an unread window's tail at the front always has room for a read.
+// The buffer holds one read and two number windows: a fill moves the unread
+// tail to the front only when a window no longer fits behind the read
+// position, so the moves cost at most one byte per byte read.
 TextScanner::TextScanner(std::FILE* file) : file_(file), readBytes_(readBufferBytes()) {
-  buf_.resize(readBytes_ + kNumberWindow);
+  buf_.resize(readBytes_ + 2 * kNumberWindow);
 }
 
 bool TextScanner::fill(std::size_t want) {
   if (len_ - pos_ >= want) return true;
   if (eof_) return false;
-  if (pos_ > 0) {  // keep the unread tail at the front
+  if (buf_.size() - pos_ < want + readBytes_) {  // keep the unread tail at the front
     std::memmove(buf_.data(), buf_.data() + pos_, len_ - pos_);
     len_ -= pos_;
     pos_ = 0;
   }
-  while (len_ < want && !eof_) {
+  while (len_ - pos_ < want && !eof_) {
     std::size_t room = std::min(readBytes_, buf_.size() - len_);
     std::size_t got = std::fread(buf_.data() + len_, 1, room, file_);
     if (got == 0) eof_ = true;
@@ -235,13 +236,18 @@ std::string describeFound(TextScanner& scanner, TextScanner::Status status) {
 std::string formatText(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  std::string text = formatTextV(format, args);
+  va_end(args);
+  return text;
+}
+
+std::string formatTextV(const char* format, std::va_list args) {
   va_list copy;
   va_copy(copy, args);
   int n = std::vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
   std::string text(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
   if (n > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
-  va_end(args);
   return text;
 }
 

@@ -4,6 +4,7 @@
 #ifndef TAVO_TEXTIO_INPUTREADER_H
 #define TAVO_TEXTIO_INPUTREADER_H
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -73,6 +74,7 @@ std::string describeFound(TextScanner& scanner, TextScanner::Status status);
 
 // printf-style formatting into a std::string, for error messages.
 std::string formatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string formatTextV(const char* format, std::va_list args);
 
 // Memory budget for tables whose size comes from input counts. A load asks
 // before it allocates, so that absurd counts end with a clear message rather

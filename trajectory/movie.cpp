@@ -42,17 +42,29 @@ struct Scratch {
   std::vector<std::vector<double>> positions;
 };
 
+// A live count the frame's bytes cannot hold.
+struct CountTooLarge {
+  int species, count;
+};
+
 class PositionRows final : public detail::FrameSink {
  public:
-  explicit PositionRows(std::vector<std::vector<double>>& rows) : rows_(rows) {}
+  PositionRows(std::vector<std::vector<double>>& rows, std::int64_t frameBytes)
+      : rows_(rows), room_(frameBytes / 2) {}
   double* coordinates(int species, int count) override {
+    // A coordinate takes two bytes at least (a character and a blank), so a
+    // count the frame cannot hold is refused before room is made for it.
+    auto need = 3 * static_cast<std::int64_t>(count);
+    if (need > room_) throw CountTooLarge{species, count};
+    room_ -= need;
     std::vector<double>& row = rows_[static_cast<std::size_t>(species)];
-    row.resize(3 * static_cast<std::size_t>(count));
+    row.resize(static_cast<std::size_t>(need));
     return row.data();
   }
 
  private:
   std::vector<std::vector<double>>& rows_;
+  std::int64_t room_;  // coordinates the rest of the frame can hold
 };
 
 // Line ends in [from, to) of the file: for the line of a fault only.
@@ -172,9 +184,12 @@ Movie::Movie(Setup setup, const std::string& moviePath, Indexing indexing)
   m.path = moviePath;
   for (const Species& s : m.setup.species) m.slots.push_back(std::max(s.slots, 0));
   m.fd = ::open(moviePath.c_str(), O_RDONLY | O_CLOEXEC);
-  if (m.fd < 0)
+  int err = m.fd < 0 ? errno : 0;
+  struct stat st {};
+  if (err == 0 && ::fstat(m.fd, &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
+  if (err != 0)
     throw Error(
-        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(errno)));
+        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(err)));
   if (indexing == Indexing::now) refresh();
 }
 
@@ -341,24 +356,32 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
 void Movie::read(std::size_t k, Frame& into) const {
   const Impl& m = *impl_;
   const std::size_t nSpecies = m.speciesCount();
-  std::int64_t start = 0, line = 0;
+  std::int64_t start = 0, end = 0, line = 0;
+  int indexedStep = 0;
   {
     std::shared_lock<std::shared_mutex> lock(m.indexMutex);
     m.checkFrame(k);
     start = m.offsets[k];
+    end = k + 1 < m.offsets.size() ? m.offsets[k + 1] : m.indexedBytes;
     line = m.lines[k];
+    indexedStep = m.steps[k];
   }
 
   Impl::Lease lease(m);
   Scratch& s = *lease;
   s.positions.resize(nSpecies);
-  PositionRows rows(s.positions);
+  PositionRows rows(s.positions, end - start);
   detail::MovieInput in(m.fd, start, s.window, m.path.c_str());
   int step = 0;
   try {
     step = detail::readFrame(in, m.slots, rows);
   } catch (const detail::FrameError& e) {
     throw Error(m.place(k, start, line, e));
+  } catch (const CountTooLarge& e) {
+    throw Error(m.place(k, &indexedStep, start, line, start,
+                        formatText("alive count %d of specie %d does not fit in the frame's "
+                                   "%lld bytes",
+                                   e.count, e.species, static_cast<long long>(end - start))));
   }
 
   {

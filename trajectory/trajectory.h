@@ -125,22 +125,25 @@ class Movie {
   std::int64_t indexedBytes() const;  // end of the last complete frame
   std::int64_t fileBytes() const;     // file size seen by the last scan
   // Bytes after the last complete frame: a frame still being written, or cut
-  // short by a crash. They are never read as a frame.
+  // short by a crash. They are never read as a frame. Counted once a scan has
+  // reached the end of the file (complete()); 0 before.
   std::int64_t partialBytes() const;
   bool complete() const;  // whether the last scan reached the end of the file
 
   // Extends the index over bytes appended since the last scan, reading only
   // those (and the partial frame left last time). Scans at most about
-  // `maxBytes` (all when negative), so that a caller can index a large file
-  // in pieces. Returns the number of frames added. A damaged frame throws
-  // Error; the frames before it stay indexed, and later calls throw the same
-  // error again.
+  // `maxBytes` (all when negative; at least one frame), so that a caller can
+  // index a large file in pieces. Returns the number of frames added. A
+  // damaged frame throws Error; the frames before it stay indexed, and later
+  // calls throw the same error again. So does a frame whose step number is
+  // below the one before it.
   std::size_t refresh(std::int64_t maxBytes = -1);
 
   // -- Frames. --------------------------------------------------------------
   // Reads frame k (negative k is not accepted here; callers resolve it).
-  // Every coordinate equals strtod of its text. `into` keeps its capacity,
-  // so reading frame after frame into one Frame allocates nothing.
+  // Every coordinate equals strtod of its text. A read that throws leaves
+  // `into` as it was. Buffers are reused, so reading frame after frame into
+  // one Frame allocates nothing once warmed up.
   void read(std::size_t k, Frame& into) const;
   Frame read(std::size_t k) const;
 

@@ -26,8 +26,8 @@ const char* kUsage =
     "  --quiet            no progress bar\n"
     "  --help             show this text\n"
     "\n"
-    "inverse3DGaussian.function is read from the working directory, or from the\n"
-    "library's installed copy.\n";
+    "inverse3DGaussian.function is read from the working directory when there is\n"
+    "one there; otherwise the library's built-in table is used.\n";
 
 [[noreturn]] void usageError(const std::string& what) {
   std::fprintf(stderr, "tavosim: %s\n\n%s", what.c_str(), kUsage);
@@ -86,8 +86,8 @@ tavosim::RunOptions parseCommandLine(int argc, char** argv) {
   if (positionals < 2) usageError("need a setup file and a region file");
   options.setupPath = positional[0];
   options.regionPath = positional[1];
-  if (options.moviePath == options.populationPath)
-    usageError("the movie and the population table need different files");
+  const std::string clash = tavosim::outputClash(options);
+  if (!clash.empty()) usageError(clash);
   return options;
 }
 

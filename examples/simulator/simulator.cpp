@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "datastore/dataFetcher.h"
@@ -82,7 +84,7 @@ double uniformFine() {
 // ---------------------------------------------------------------------------
 
 int CellList::cellCoord(double v, int axis) const {
-  const double c = std::floor((v - lo_[axis]) / h_);
+  const double c = std::floor((v * scale_ - lo_[axis] * scale_) / h_);
   if (!(c >= 0)) return 0;  // NaN as well
   if (c >= n_[axis] - 1) return n_[axis] - 1;
   return static_cast<int>(c);
@@ -97,6 +99,7 @@ void CellList::build(const std::vector<Molecule>& molecules, double minCellSize,
   for (const Molecule& m : molecules)
     if (slotOf_[m.species] < 0) slotOf_[m.species] = species_++;
 
+  // The bounding box of the finite positions (others go to the border cells).
   double hi[3];
   for (int a = 0; a < 3; ++a) {
     lo_[a] = std::numeric_limits<double>::max();
@@ -105,27 +108,38 @@ void CellList::build(const std::vector<Molecule>& molecules, double minCellSize,
   for (const Molecule& m : molecules) {
     const double p[3] = {m.x, m.y, m.z};
     for (int a = 0; a < 3; ++a) {
+      if (!std::isfinite(p[a])) continue;
       lo_[a] = std::min(lo_[a], p[a]);
       hi[a] = std::max(hi[a], p[a]);
     }
   }
+  // Molecules far apart (regions near the largest doubles on both sides of
+  // the origin) can span more than the largest double; the grid is then laid
+  // out at half scale, where every extent is finite.
+  scale_ = 1.0;
+  for (int a = 0; a < 3; ++a) {
+    if (lo_[a] > hi[a]) lo_[a] = hi[a] = 0.0;
+    if (!std::isfinite(hi[a] - lo_[a])) scale_ = 0.5;
+  }
+  double span[3];
+  for (int a = 0; a < 3; ++a) span[a] = hi[a] * scale_ - lo_[a] * scale_;
+
   // At most about 16 buckets per molecule: a tiny search distance in a large
   // box must not cost far more memory than the molecules. Molecules crowded
   // into part of the box (a shell) still find few neighbours per cell.
   const double maxCells = (16.0 * static_cast<double>(molecules.size()) + 8.0) / species_;
-  h_ = minCellSize > 0 ? minCellSize : 1.0;
+  h_ = (minCellSize > 0 ? minCellSize : 1.0) * scale_;
   auto cellsFor = [&](double h) {
     double count = 1;
-    for (int a = 0; a < 3; ++a) count *= std::floor((hi[a] - lo_[a]) / h) + 1.0;
+    for (int a = 0; a < 3; ++a) count *= std::floor(span[a] / h) + 1.0;
     return count;
   };
   if (cellsFor(h_) > maxCells) {
-    double extent = 0;
-    for (int a = 0; a < 3; ++a) extent = std::max(extent, hi[a] - lo_[a]);
+    const double extent = std::max({span[0], span[1], span[2]});
     h_ = std::max(h_, extent / std::cbrt(maxCells));
     while (cellsFor(h_) > maxCells) h_ *= 1.25;
   }
-  for (int a = 0; a < 3; ++a) n_[a] = static_cast<int>(std::floor((hi[a] - lo_[a]) / h_)) + 1;
+  for (int a = 0; a < 3; ++a) n_[a] = static_cast<int>(std::floor(span[a] / h_)) + 1;
 
   // Counting sort by bucket (cell, then species).
   const std::size_t buckets = static_cast<std::size_t>(cellCount()) * species_;
@@ -253,18 +267,17 @@ void diffuse(Simulation& sim, int s, int i) {
 bool fireUnimolecular(Simulation& sim, int id, int s, int i) {
   double x, y, z;
   position(s, i, &x, &y, &z);
-  const int n = numProd_R(id);
-  int products[64];
-  if (n > 64) return false;
-  productID_R(id, products, n);
-  for (int k = 0; k < n; ++k) {
-    if (!inRegion(x, y, z, sim.region[products[k]])) {
+  std::vector<int>& products = sim.products;
+  products.resize(static_cast<std::size_t>(numProd_R(id)));
+  productID_R(id, products.data(), static_cast<int>(products.size()));
+  for (const int product : products) {
+    if (!inRegion(x, y, z, sim.region[product])) {
       ++sim.last.blockedByRegion;
       return false;
     }
   }
   consume(sim, s, i);
-  for (int k = 0; k < n; ++k) createProduct(sim, products[k], x, y, z);
+  for (const int product : products) createProduct(sim, product, x, y, z);
   ++sim.last.unimolecular;
   return true;
 }
@@ -407,14 +420,11 @@ class ProgressBar {
 bool madeTogether(int a, int b) {
   for (int id = 0; id < totalRxn_R(); ++id) {
     const int n = numProd_R(id);
-    if (n < 2 || n > 64) continue;
-    int products[64];
-    productID_R(id, products, n);
-    int countA = 0, countB = 0;
-    for (int k = 0; k < n; ++k) {
-      countA += products[k] == a ? 1 : 0;
-      countB += products[k] == b ? 1 : 0;
-    }
+    if (n < 2) continue;
+    std::vector<int> products(static_cast<std::size_t>(n));
+    productID_R(id, products.data(), n);
+    const auto countA = std::count(products.begin(), products.end(), a);
+    const auto countB = std::count(products.begin(), products.end(), b);
     if (a == b ? countA >= 2 : countA >= 1 && countB >= 1) return true;
   }
   return false;
@@ -427,6 +437,58 @@ unsigned int clockSeed() {
 }
 
 }  // namespace
+
+namespace {
+
+// Device and inode of `path`, or of its folder when it does not exist, in
+// which case `name` receives the last component; false when neither exists.
+bool fileIdentity(const std::string& path, dev_t* device, ino_t* inode, std::string* name) {
+  struct stat info;
+  name->clear();
+  if (stat(path.c_str(), &info) != 0) {
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    *name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (stat(folder.c_str(), &info) != 0) return false;
+  }
+  *device = info.st_dev;
+  *inode = info.st_ino;
+  return true;
+}
+
+}  // namespace
+
+bool sameFile(const std::string& a, const std::string& b) {
+  dev_t deviceA = 0, deviceB = 0;
+  ino_t inodeA = 0, inodeB = 0;
+  std::string nameA, nameB;
+  if (!fileIdentity(a, &deviceA, &inodeA, &nameA) || !fileIdentity(b, &deviceB, &inodeB, &nameB))
+    return a == b;
+  return deviceA == deviceB && inodeA == inodeB && nameA == nameB;
+}
+
+std::string outputClash(const RunOptions& options) {
+  struct Named {
+    const char* what;
+    const std::string& path;
+  };
+  const std::string table = "inverse3DGaussian.function";  // read when it exists
+  const Named inputs[] = {{"the setup file", options.setupPath},
+                          {"the region file", options.regionPath},
+                          {"the Gaussian table", table}};
+  const Named outputs[] = {{"--movie", options.moviePath},
+                           {"--population", options.populationPath}};
+  for (const Named& out : outputs) {
+    for (const Named& in : inputs) {
+      if (&in.path == &table && access(table.c_str(), F_OK) != 0) continue;
+      if (sameFile(out.path, in.path))
+        return std::string(out.what) + " " + out.path + " would overwrite " + in.what;
+    }
+  }
+  if (sameFile(options.moviePath, options.populationPath))
+    return "the movie and the population table need different files";
+  return "";
+}
 
 RunResult run(const RunOptions& options) {
   RunResult result;

@@ -89,7 +89,7 @@ class CellList {
     }
   }
 
-  double cellSize() const { return h_; }
+  double cellSize() const { return h_ / scale_; }
   std::int64_t cellCount() const { return static_cast<std::int64_t>(n_[0]) * n_[1] * n_[2]; }
 
  private:
@@ -99,7 +99,8 @@ class CellList {
   }
 
   double lo_[3] = {0, 0, 0};          // lower corner of the bounding box
-  double h_ = 0;                      // cell edge
+  double scale_ = 1;                  // 1, or 0.5 where the box spans more than a double
+  double h_ = 0;                      // cell edge, times scale_
   int n_[3] = {0, 0, 0};              // cells along x, y, z
   int species_ = 0;                   // species present: buckets per cell
   std::vector<int> slotOf_;           // species ID -> its bucket column, -1 if absent
@@ -135,6 +136,7 @@ struct Simulation {
   std::vector<Molecule> scratch;                 // molecules for the cell list
   std::vector<std::vector<char>> touched;        // [species][slot]: made or consumed this step
   std::vector<std::pair<int, int>> touchedList;  // the touched (species, slot) pairs
+  std::vector<int> products;                     // products of the reverse reaction firing
   StepCounts last;                               // counts of the last step
   StepCounts total;                              // counts since prepare()
 };
@@ -173,6 +175,16 @@ struct RunResult {
   double seconds = 0;      // wall time of the stepping loop
   StepCounts counts;       // totals over the run
 };
+
+// Whether the paths a and b name one file: the same device and inode where
+// the file exists (hard links and symbolic links included), else the same
+// folder, by device and inode, and the same name ("./x" and "x").
+bool sameFile(const std::string& a, const std::string& b);
+
+// Names the output of `options` that would overwrite an input (the setup
+// file, the region file, a Gaussian table in the working directory) or the
+// other output, as a message for the command line; empty when none would.
+std::string outputClash(const RunOptions& options);
 
 // Loads the files, seeds, places the initial molecules, records state 0, then
 // advances total_step - 1 times, recording state k whenever k is a multiple

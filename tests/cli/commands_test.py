@@ -1,17 +1,7 @@
 """The tavo command as a user runs it: exit statuses, messages and outputs.
-
-Run by CTest with TAVO (the executable) and TAVO_SOURCE_DIR set. The VTK
-files are read back with VTK's own readers (Debian's python3-vtk9).
-"""
-import gzip
-import hashlib
-import json
-import os
-import pty
-import re
-import shutil
-import subprocess
-import xml.etree.ElementTree as ET
+Run by CTest with TAVO and TAVO_SOURCE_DIR set; VTK files are read back with
+VTK's own readers (python3-vtk9)."""
+import gzip, hashlib, json, os, pty, re, shutil, subprocess
 
 import pytest
 
@@ -25,32 +15,21 @@ def tavo(*args, cwd=None, stderr=subprocess.PIPE):
 
 
 def digest(path):
-    with open(path, "rb") as f:
-        return hashlib.sha256(f.read()).hexdigest()
+    return hashlib.sha256(open(path, "rb").read()).hexdigest()
 
-
-# ---------------------------------------------------------------------------
-# Movies
-# ---------------------------------------------------------------------------
 
 def read_movie(path, species):
     """Frames of a movie as (step, [per species: list of floats], end byte)."""
-    with open(path, "rb") as f:
-        data = f.read()
-    frames, pos = [], 0
+    data = open(path, "rb").read()
     tokens = [(m.group(), m.end()) for m in re.finditer(rb"\S+", data)]
-    i = 0
+    frames, i = [], 0
     while i < len(tokens):
-        step = int(tokens[i + 1][0])
-        i += 2
-        coords = []
+        step, coords, i = int(tokens[i + 1][0]), [], i + 2
         for _ in range(species):
-            n = int(tokens[i + 3][0])
-            i += 4
+            n, i = int(tokens[i + 3][0]), i + 4
             coords.append([float(t) for t, _ in tokens[i:i + 3 * n]])
             i += 3 * n
-        end = data.index(b"\n", tokens[i - 1][1]) + 1
-        frames.append((step, coords, end))
+        frames.append((step, coords, data.index(b"\n", tokens[i - 1][1]) + 1))
     return frames
 
 
@@ -70,13 +49,9 @@ time_step(s) 1.0e-6
 
 def movie_text(frames):
     """Movie text as the simulator writes it; frames: (step, [coords per species])."""
-    out = []
-    for step, species in frames:
-        out.append("step %d\n" % step)
-        for s, xyz in enumerate(species):
-            out.append("specie %d\nalive %d\n" % (s, len(xyz) // 3))
-            out.append("".join("%E " % v for v in xyz) + "\n")
-    return "".join(out)
+    return "".join("step %d\n" % step + "".join(
+        "specie %d\nalive %d\n" % (s, len(xyz) // 3) + "".join("%E " % v for v in xyz) + "\n"
+        for s, xyz in enumerate(species)) for step, species in frames)
 
 
 SMALL_FRAMES = [
@@ -113,15 +88,10 @@ DEMO_NAMES = ["S", "E", "ES", "P"]
 DEMO_SIZES = [4.0e-9, 8.0e-9, 9.0e-9, 4.0e-9]
 
 
-# ---------------------------------------------------------------------------
-# info and population
-# ---------------------------------------------------------------------------
-
 def test_population_equals_the_demo_table(demo):
     result = tavo("population", "demo.Tavosetup", "demo.Tavomovie", cwd=demo)
     assert result.returncode == 0, result.stderr
-    with open(os.path.join(SOURCE, "examples", "demo.population"), "rb") as f:
-        assert result.stdout == f.read()
+    assert result.stdout == open(os.path.join(SOURCE, "examples", "demo.population"), "rb").read()
 
 
 def test_info_json_on_the_demo(demo):
@@ -130,8 +100,8 @@ def test_info_json_on_the_demo(demo):
     info = json.loads(result.stdout)
     assert list(info) == ["frames", "first_step", "last_step", "time_step", "bytes",
                           "partial_bytes", "species"]
-    with open(os.path.join(SOURCE, "examples", "demo.population")) as f:
-        rows = [[int(v) for v in line.split()] for line in f.readlines()[1:]]
+    table = open(os.path.join(SOURCE, "examples", "demo.population")).readlines()
+    rows = [[int(v) for v in line.split()] for line in table[1:]]
     species = [{"id": s, "name": DEMO_NAMES[s], "first": rows[0][s + 1],
                 "min": min(r[s + 1] for r in rows), "max": max(r[s + 1] for r in rows),
                 "last": rows[-1][s + 1]} for s in range(4)]
@@ -191,10 +161,6 @@ def test_a_movie_cut_short_counts_its_complete_frames(small, where, cut):
     assert (small / "out.xyz").read_text().count("Properties=") == complete
 
 
-# ---------------------------------------------------------------------------
-# export
-# ---------------------------------------------------------------------------
-
 def read_xyz(path):
     """Frames of an extended XYZ file as (comment, [(name, x, y, z)])."""
     lines = open(path).read().splitlines()
@@ -251,30 +217,22 @@ def read_vtk(pvd):
     from vtk.util.numpy_support import vtk_to_numpy
     parser = vtk.vtkXMLDataParser()
     parser.SetFileName(str(pvd))
-    assert parser.Parse() == 1
-    root = parser.GetRootElement()
-    assert root.GetAttribute("type") == "Collection"
-    collection = root.GetNestedElement(0)
-    frames = []
-    for i in range(collection.GetNumberOfNestedElements()):
-        dataset = collection.GetNestedElement(i)
+    assert parser.Parse() == 1 and parser.GetRootElement().GetAttribute("type") == "Collection"
+    collection, frames = parser.GetRootElement().GetNestedElement(0), []
+    for dataset in map(collection.GetNestedElement, range(collection.GetNumberOfNestedElements())):
         reader = vtk.vtkXMLPolyDataReader()
         reader.SetFileName(os.path.join(os.path.dirname(pvd), dataset.GetAttribute("file")))
         reader.Update()
         assert reader.GetErrorCode() == 0
         poly = reader.GetOutput()
-        data = poly.GetPointData()
-        points = poly.GetPoints()
-        frames.append({
-            "time": float(dataset.GetAttribute("timestep")),
-            "points": vtk_to_numpy(points.GetData()).ravel().tolist() if points else [],
-            "species": vtk_to_numpy(data.GetArray("species")).tolist(),
-            "radius": vtk_to_numpy(data.GetArray("radius")).tolist(),
-            "types": (data.GetArray("species").GetDataTypeAsString(),
-                      data.GetArray("radius").GetDataTypeAsString(),
-                      points.GetData().GetDataTypeAsString() if points else "double"),
-            "verts": poly.GetNumberOfVerts(),
-        })
+        arrays = [poly.GetPoints().GetData(), *map(poly.GetPointData().GetArray,
+                                                   ["species", "radius"])]
+        frames.append({"time": float(dataset.GetAttribute("timestep")),
+                       "points": vtk_to_numpy(arrays[0]).ravel().tolist(),
+                       "species": vtk_to_numpy(arrays[1]).tolist(),
+                       "radius": vtk_to_numpy(arrays[2]).tolist(),
+                       "types": [a.GetDataTypeAsString() for a in arrays],
+                       "verts": poly.GetNumberOfVerts()})
     return frames
 
 
@@ -289,8 +247,8 @@ def test_vtk_opens_in_vtk_with_the_movies_points(demo, demo_frames):
         assert got["time"] == frame[0] * 1e-4
         assert got["points"] == [v for xyz in frame[1] for v in xyz]
         assert got["species"] == [s for s in range(4) for _ in range(counts[s])]
-        assert got["radius"] == [DEMO_SIZES[s] for s in range(4) for _ in range(counts[s])]
-        assert got["types"] == ("int", "double", "double")
+        assert got["radius"] == [DEMO_SIZES[s] / 2 for s in range(4) for _ in range(counts[s])]
+        assert got["types"] == ["double", "int", "double"]
         assert got["verts"] == sum(counts)
 
 
@@ -301,16 +259,12 @@ def test_vtk_scale_and_empty_frames(small):
     frames = read_vtk(small / "run.pvd")
     assert [f["points"] for f in frames] == \
         [[v * 1e9 for xyz in f[1] for v in xyz] for f in SMALL_FRAMES]
-    assert frames[2]["radius"] == [2.5]
+    assert frames[2]["radius"] == [1.25]
     assert frames[3]["species"] == [0, 0]
     empty = tavo("export", "s.Tavosetup", "m.Tavomovie", "-f", "vtk", "-o", "none.pvd",
                  "--frames", "2:2", cwd=small)
     assert empty.returncode == 0 and read_vtk(small / "none.pvd") == []
 
-
-# ---------------------------------------------------------------------------
-# Failures and command-line errors
-# ---------------------------------------------------------------------------
 
 USAGE = [
     ([], "subcommand is required"),
@@ -359,10 +313,11 @@ def test_failures_exit_1_with_one_line_naming_the_file(small, args, named):
     assert len(lines) == 1 and lines[0].startswith("tavo: ") and named in lines[0], lines
 
 
+BAD_MOVIE = movie_text(SMALL_FRAMES).replace("%E" % 1.234567e-7, "1.23x567E-07")
+
+
 def test_check_stops_at_the_first_malformed_token(small):
-    text = movie_text(SMALL_FRAMES)
-    bad = text.replace("%E" % 1.234567e-7, "1.23x567E-07")
-    (small / "m.Tavomovie").write_text(bad)
+    (small / "m.Tavomovie").write_text(BAD_MOVIE)
     assert tavo("info", "s.Tavosetup", "m.Tavomovie", cwd=small).returncode == 0
     result = tavo("info", "--check", "s.Tavosetup", "m.Tavomovie", cwd=small)
     lines = result.stderr.decode().splitlines()
@@ -372,8 +327,7 @@ def test_check_stops_at_the_first_malformed_token(small):
 
 @pytest.mark.parametrize("fmt,output", [("xyz", "out.xyz"), ("vtk", "out.pvd")])
 def test_a_failed_export_leaves_nothing_behind(small, fmt, output):
-    (small / "m.Tavomovie").write_text(
-        movie_text(SMALL_FRAMES).replace("%E" % 1.234567e-7, "1.23x567E-07"))
+    (small / "m.Tavomovie").write_text(BAD_MOVIE)
     before = sorted(os.listdir(small))
     result = tavo("export", "s.Tavosetup", "m.Tavomovie", "-f", fmt, "-o", output, cwd=small)
     assert result.returncode == 1
@@ -426,10 +380,6 @@ def test_vtk_refuses_its_inputs_as_outputs_or_in_its_folder(small):
     assert result.returncode == 1 and "inside" in result.stderr.decode()
 
 
-# ---------------------------------------------------------------------------
-# Help, version, progress
-# ---------------------------------------------------------------------------
-
 @pytest.mark.parametrize("command", ["info", "export", "population", "help"])
 def test_help_command_equals_command_help(command):
     via_help = tavo("help", command)
@@ -454,14 +404,12 @@ def stderr_on_a_terminal(args, cwd):
     master, slave = pty.openpty()
     process = subprocess.Popen([TAVO, *args], cwd=cwd, stdout=subprocess.DEVNULL, stderr=slave)
     os.close(slave)
-    shown = b""
-    while True:
+    shown, chunk = b"", b"-"
+    while chunk:
         try:
             chunk = os.read(master, 4096)
         except OSError:  # the terminal closed
-            break
-        if not chunk:
-            break
+            chunk = b""
         shown += chunk
     os.close(master)
     assert process.wait(timeout=300) == 0

@@ -1,10 +1,13 @@
 // Tests of the number text of exports: every double reads back as itself.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -51,6 +54,28 @@ TEST(NumberFormatTest, MovieValuesKeepTheirDigits) {
                                                       {"1.234567E+100", "1.234567e+100"}};
   for (const auto& [movie, expected] : rows)
     EXPECT_EQ(shortest(std::strtod(movie, nullptr)), expected) << movie;
+}
+
+TEST(NumberFormatTest, SameTextAsToCharsForMovieValuesAndAnyBits) {
+  // Movie coordinates ("%E" text read back) over a wide range of exponents,
+  // their multiples, and arbitrary bit patterns.
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-40, 40);
+  for (int i = 0; i < 300000; ++i) {
+    char movie[32];
+    std::snprintf(movie, sizeof movie, "%E", (i % 2 ? -1 : 1) * mantissa(rng));
+    std::string text =
+        std::string(movie, std::strchr(movie, 'E') + 1) + std::to_string(exponent(rng));
+    double read = std::strtod(text.c_str(), nullptr), any = 0;
+    std::uint64_t bits = rng();
+    std::memcpy(&any, &bits, sizeof any);
+    for (double v : {read, read * 1e9, any}) {
+      char expected[64];
+      char* end = std::to_chars(expected, expected + sizeof expected, v).ptr;
+      ASSERT_EQ(shortest(v), std::string(expected, end)) << text;
+    }
+  }
 }
 
 }  // namespace

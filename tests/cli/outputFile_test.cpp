@@ -1,11 +1,13 @@
 // Tests of output files (written aside, renamed only when complete) and of
 // the path checks that keep outputs off the inputs.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,15 +23,11 @@ using tavo::cli::samePath;
 using tavo::test::readFile;
 using tavo::test::writeFile;
 
-// Names in `folder`, hidden ones included.
+// Names in `folder`, hidden ones included, sorted.
 std::vector<std::string> listFolder(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* d = opendir(folder.c_str());
-  while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(d);
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -75,6 +73,25 @@ TEST(OutputFileTest, WritingThroughALinkReplacesItsTarget) {
   lstat("link", &st);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(readFile("real"), "new");
+}
+
+TEST(OutputFileTest, DevicesAreWrittenInPlace) {
+  OutputFile file("/dev/null");
+  file.text("gone");
+  EXPECT_NO_THROW(file.commit());
+}
+
+TEST(OutputFileDeathTest, AnInterruptRemovesTheTemporaries) {
+  mkdir("out", 0755);
+  EXPECT_EXIT(
+      {
+        OutputFile first("out/a");
+        OutputFile second("out/b");
+        first.text("partial");
+        raise(SIGINT);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
+  EXPECT_EQ(listFolder("out"), std::vector<std::string>{});
 }
 
 TEST(OutputFileTest, FailuresNameTheOutput) {

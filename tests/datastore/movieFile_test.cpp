@@ -418,6 +418,26 @@ TEST(MovieReader, FailedFrameLeavesTheLastGoodFrame) {
   EXPECT_EQ(positionOf(1, 1), (std::vector<double>{0, 0, 0}));
 }
 
+// The search that skips a coordinate line, with and without vector
+// instructions: the first line end or 's', at every distance from the start
+// and around the 64-byte steps of the wide search.
+TEST(MovieReader, LineSkipFindsTheFirstLineEndOrS) {
+  for (bool wide : {true, false}) {
+    for (std::size_t at : {0, 1, 31, 63, 64, 65, 127, 128, 200, 300}) {
+      for (char c : {'\n', 's', 'x'}) {
+        std::string text(300, '1');
+        if (at < text.size()) text[at] = c;
+        if (at + 1 < text.size()) text[at + 1] = '\n';  // a later line end never wins
+        char* p = text.data();
+        std::size_t found =
+            static_cast<std::size_t>(tavo::detail::findLineEndOrS(p, p + text.size(), wide) - p);
+        std::size_t expected = at >= text.size() ? text.size() : c == 'x' ? at + 1 : at;
+        EXPECT_EQ(found, expected) << "wide " << wide << " at " << at << " '" << c << "'";
+      }
+    }
+  }
+}
+
 TEST(MovieReader, ZeroSpeciesAndFarOffsets) {
   loadSetup(setupWith(0, ""));
   std::remove("m.Tavomovie");

@@ -291,32 +291,31 @@ TEST(SetupErrors, FileThatEndsEarly) {
 }
 
 TEST(SetupErrors, MalformedNumbersAreCaughtWhereTheyStand) {
-  EXPECT_EQ(loadError(exampleWith("N_species 3", "N_species three")),
-            "Syntax error:\n\tN_species (the number of species): expected an integer, found "
-            "'three'");
-  EXPECT_EQ(loadError(exampleWith("S1 1 2.0 2.0e-9", "S1 1 2.0 2.0e-9x")),
-            "Syntax error:\n\tspecies line 2, the size: expected a number, found '2.0e-9x'");
-  EXPECT_EQ(loadError(exampleWith("100 50 0\nspecie S1", "100.5 50 0\nspecie S1")),
-            "Syntax error:\n\tspecies line 1, the slot count: expected an integer, found '100.5'");
-  EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 1.2.0")),
-            "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
-            "'1.2.0'");
-  EXPECT_EQ(loadError(exampleWith("kf 12.0", "kf 0X1P-2")),
-            "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found "
-            "'0X1P-2'");
-  EXPECT_EQ(loadError(exampleWith("1.0e-9 1.0e-10 100", "1.0e-9 -0x.8 100")),
-            "Syntax error:\n\tspecies line 1, the diffusion constant: expected a number, found "
-            "'-0x.8'");
-  EXPECT_EQ(loadError(exampleWith("pH 7.0", "pH seven")),
-            "Syntax error:\n\tpH: expected a number, found 'seven'");
-  EXPECT_EQ(loadError(exampleWith("total_step 300", "total_step 99999999999")),
-            "Syntax error:\n\ttotal_step: expected an integer, found '99999999999', which is out "
-            "of range");
-  EXPECT_EQ(loadError(exampleWith("time_step(s) 1.0e-6", "time_step(s) 1e999")),
-            "Syntax error:\n\ttime_step(s): expected a number, found '1e999', which is out of "
-            "range");
-  EXPECT_EQ(loadError(exampleWith("viscosity 3.0", "viscosity nan")),
-            "Syntax error:\n\tviscosity: expected a number, found 'nan'");
+  const std::vector<FormatCase> cases = {
+      {"N_species 3", "N_species three",
+       "Syntax error:\n\tN_species (the number of species): expected an integer, found 'three'"},
+      {"S1 1 2.0 2.0e-9", "S1 1 2.0 2.0e-9x",
+       "Syntax error:\n\tspecies line 2, the size: expected a number, found '2.0e-9x'"},
+      {"100 50 0\nspecie S1", "100.5 50 0\nspecie S1",
+       "Syntax error:\n\tspecies line 1, the slot count: expected an integer, found '100.5'"},
+      {"kf 12.0", "kf 1.2.0",
+       "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found '1.2.0'"},
+      {"kf 12.0", "kf 0X1P-2",
+       "Syntax error:\n\treaction line 1, rate constant kf: expected a number, found '0X1P-2'"},
+      {"1.0e-9 1.0e-10 100", "1.0e-9 -0x.8 100",
+       "Syntax error:\n\tspecies line 1, the diffusion constant: expected a number, found "
+       "'-0x.8'"},
+      {"pH 7.0", "pH seven", "Syntax error:\n\tpH: expected a number, found 'seven'"},
+      {"total_step 300", "total_step 99999999999",
+       "Syntax error:\n\ttotal_step: expected an integer, found '99999999999', which is out of "
+       "range"},
+      {"time_step(s) 1.0e-6", "time_step(s) 1e999",
+       "Syntax error:\n\ttime_step(s): expected a number, found '1e999', which is out of range"},
+      {"viscosity 3.0", "viscosity nan",
+       "Syntax error:\n\tviscosity: expected a number, found 'nan'"},
+  };
+  for (const FormatCase& c : cases)
+    EXPECT_EQ(loadError(exampleWith(c.from, c.to)), c.message) << c.to;
   // The keyword test of a line still comes before its numbers.
   EXPECT_EQ(loadError(exampleWith("specie S1 1 2.0", "species S1 x 2.0")),
             "Syntax error:\n\tlines for species is: 'species name ID mass size diffConst total "

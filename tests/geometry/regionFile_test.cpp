@@ -1,10 +1,13 @@
 // Region file loading, its messages and the dump of the table.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "geometry/geometry.h"
+#include "geometry/regionFile.h"
 #include "geometry/regionTable.h"
 #include "testSupport.h"
 #include "textio/inputReader.h"
@@ -28,6 +31,24 @@ std::string loadError(const std::string& text) {
   tavo::detail::resetRegionTable();
   tavo::test::writeFile(kPath, text);
   return fatalMessage([] { initGeometry_fromFile(kPath); });
+}
+
+// Parses `text` as a value, which must fail, and returns the message; the
+// parse must print nothing and leave no error log.
+std::string parseError(const std::string& text) {
+  tavo::test::writeFile(kPath, text);
+  std::remove("errors.txt");
+  std::string message = "(no error)";
+  const std::string printed = capturedStdout([&] {
+    try {
+      tavo::detail::readRegionFile(kPath);
+    } catch (const tavo::Error& e) {
+      message = e.what();
+    }
+  });
+  EXPECT_EQ(printed, "") << text;
+  EXPECT_NE(access("errors.txt", F_OK), 0) << text;
+  return message;
 }
 
 const char kAllTypes[] =
@@ -104,6 +125,17 @@ TEST(RegionFile, SecondLoadIsRefusedBeforePrintingAnything) {
   EXPECT_EQ(out, "\nERROR: " + message + "\n");
 }
 
+TEST(RegionFile, ParsedAsAValueWithoutTheTable) {
+  tavo::detail::resetRegionTable();
+  tavo::test::writeFile(kPath, kAllTypes);
+  const std::vector<tavo::detail::RegionRow> rows = tavo::detail::readRegionFile(kPath);
+  ASSERT_EQ(rows.size(), 6u);
+  for (int t = 0; t < 6; ++t) EXPECT_EQ(rows[t].type, t);
+  EXPECT_EQ(rows[1].params[8], 3.0);
+  EXPECT_EQ(rows[5].params[5], 3.0);
+  EXPECT_FALSE(geo_initialization_success());
+}
+
 TEST(RegionFile, MissingFile) {
   tavo::detail::resetRegionTable();
   EXPECT_EQ(fatalMessage([] { initGeometry_fromFile("does/not/exist.txt"); }),
@@ -143,7 +175,10 @@ TEST(RegionFile, FormatErrorsGiveTheirMessages) {
       {"N_regions 1\n0 cylindershell ( 0 0 0 ) ( 1 2)\n", kCloseParams},
       {"N_regions 1\n0 sphere ( 0 0 0 ) (", kCloseParams},
   };
-  for (const FormatCase& c : cases) EXPECT_EQ(loadError(c.text), c.message) << c.text;
+  for (const FormatCase& c : cases) {
+    EXPECT_EQ(loadError(c.text), c.message) << c.text;
+    EXPECT_EQ(parseError(c.text), c.message) << c.text;  // the same words, as a value's error
+  }
   EXPECT_EQ(loadError("N_regions 1\n0 " + longWord + " ( 0 0 0 ) ( 1 )\n"), kType);
   EXPECT_EQ(loadError(longWord), "Syntax error: 'N_regions 5'");
 }

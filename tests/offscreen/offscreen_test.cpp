@@ -110,6 +110,30 @@ TEST(Renderer, RefusesSizesItCannotDraw) {
   }
 }
 
+TEST(Renderer, OverlayTextGrowsWithThePicture) {
+  // The step and time lines in the top-left corner stand at least 2% of the
+  // picture's height tall at every size, up to 3840 x 2160.
+  for (auto [w, h] : {std::pair{500, 500}, {1920, 1080}, {3840, 2160}, {2160, 3840}}) {
+    off::Settings s;
+    s.width = w;
+    s.height = h;
+    tavo::Frame frame;
+    frame.step = 12345;
+    frame.time = 1.2345e-2;
+    frame.positions = {{}};
+    const Picture p = draw(setupOf({1e-9}), s, frame);
+    int rows = 0;
+    for (int y = 0; y < h / 6; ++y) {
+      bool text = false;
+      for (int x = 0; x < w / 4 && !text; ++x)
+        text = p.rgb[(static_cast<std::size_t>(y) * w + x) * 3] > 150;
+      rows += text;
+    }
+    EXPECT_GE(rows, std::min(w, h) * 0.02) << w << "x" << h;
+    EXPECT_LE(rows, std::min(w, h) * 0.12) << w << "x" << h;
+  }
+}
+
 TEST(Renderer, SphereOutlineHasTheDiameterOfItsSize) {
   // One molecule at the origin, seen from distance R; its outline must span
   // what the sphere's size gives at that distance, to within a pixel.
@@ -288,6 +312,9 @@ TEST_F(RenderJob, FailuresRemoveThePartialFileAndNameTheFrame) {
   EXPECT_FALSE(exists("early.mp4"));
   EXPECT_FALSE(exists("none.mp4"));
   EXPECT_EQ(command("ls -A | grep -c part"), "0");  // no scratch file left
+  // A full disk is a failed picture, not a short one.
+  EXPECT_THROW(off::writePng("/dev/full", 64, 48, std::vector<std::uint8_t>(64 * 48 * 3)),
+               tavo::Error);
   // A sequence into a folder that is missing fails at its first picture.
   try {
     off::render(*movie_, {2, 3}, "missing/f%d.png", settings_, 25, nullptr);

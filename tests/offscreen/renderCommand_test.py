@@ -23,9 +23,9 @@ time_step(s) 1.0e-6
 """
 
 
-def frame(k, alive_b="1"):
-    return (f"step {k}\nspecie 0\nalive 3\n1E-6 0 0 0 1E-6 0 0 0 1E-6 \n"
-            f"specie 1\nalive {alive_b}\n{0.1 * k}E-6 0 0 \n")
+def frame(k, last="1E-6"):
+    return (f"step {k}\nspecie 0\nalive 3\n1E-6 0 0 0 1E-6 0 0 0 {last} \n"
+            f"specie 1\nalive 1\n{0.1 * k}E-6 0 0 \n")
 
 
 @pytest.fixture
@@ -104,7 +104,7 @@ def test_missing_ffmpeg_names_the_package(run, tmp_path):
 
 
 def test_a_bad_frame_fails_naming_it_and_removes_partial_output(run, tmp_path):
-    movie = "".join(frame(k) for k in range(3)) + frame(3, alive_b="x") + frame(4)
+    movie = "".join(frame(k) for k in range(3)) + frame(3, last="1E-6x") + frame(4)
     (tmp_path / "m.Tavomovie").write_text(movie)
     os.mkdir(tmp_path / "seq")
     for output in ["seq/f%d.png", "v.mp4"]:

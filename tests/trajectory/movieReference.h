@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,6 +30,12 @@ struct ReferenceMovie {
   bool damagedNumber = false;     // the damage is the text of a coordinate
   std::int64_t indexedBytes = 0;  // end of the last complete frame and its white space
 };
+
+// Whether two rows of numbers hold the same bits (NaNs included).
+inline bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
+}
 
 inline ReferenceMovie referenceParse(std::string_view text, const std::vector<int>& slots) {
   struct Token {

@@ -110,8 +110,7 @@ void expectSameAsReference(const std::string& text, const std::vector<int>& slot
     EXPECT_EQ(frame.time, f.step * 0.5);
     ASSERT_EQ(frame.positions.size(), slots.size());
     for (std::size_t s = 0; s < slots.size(); ++s)
-      EXPECT_EQ(0, std::memcmp(frame.positions[s].data(), f.positions[s].data(),
-                               f.positions[s].size() * sizeof(double)))
+      EXPECT_TRUE(tavo::test::sameBits(frame.positions[s], f.positions[s]))
           << "frame " << k << " specie " << s;
   }
 }
@@ -146,6 +145,10 @@ TEST(MovieIndex, EqualsFullReadingOnUnusualLayouts) {
       {"cut inside a number", movie.substr(0, movie.size() - 4), 2},
       {"cut after the last number", movie.substr(0, movie.size() - 2), 2},
       {"cut after the last keyword", movie + "step", 3},
+      {"a last line short of its count",
+       movie +
+           "step 9\nspecie 0\nalive 1\n1 2 3 \nspecie 1\nalive 0\n\nspecie 2\nalive 2\n1 2 3 \n",
+       3},
       {"cut after an empty species", "step 1 specie 0 alive 0", 0, {3}},
   };
   for (const Row& row : rows) {
@@ -255,22 +258,49 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
     EXPECT_FALSE(movie.complete());
   }
 
-  // A coordinate's text is checked when its frame is read.
+  // A coordinate's text is checked when its frame is read; the frame read
+  // into is left as it was.
   writeFile("m.Tavomovie", ok + "step 2\nspecie 0\nalive 1\n\n1 x 3 \nspecie 1\nalive 0\n\n" +
                                replaced(ok, "step 1", "step 3"));
   Movie movie(setupOf({3, 2}), "m.Tavomovie");
   EXPECT_EQ(movie.size(), 3u);
-  EXPECT_EQ(movie.read(2).count(0), 1);
+  Frame frame;
+  movie.read(2, frame);
   try {
-    movie.read(1);
+    movie.read(1, frame);
     ADD_FAILURE() << "frame 1 read";
   } catch (const tavo::Error& e) {
     EXPECT_STREQ(e.what(),
                  "m.Tavomovie: frame 1 (step 2), line 12, byte 76: coordinate y of molecule 0 of "
                  "specie 0 is not a number (found 'x')");
   }
+  EXPECT_EQ(frame.step, 3);
+  EXPECT_EQ(frame.positions[0], (std::vector<double>{1, 2, 3}));
   EXPECT_THROW(movie.read(3), tavo::Error);
-  EXPECT_THROW(Movie(setupOf({3, 2}), "missing.Tavomovie"), tavo::Error);
+
+  // A count within a huge capacity but beyond what the frame's bytes can
+  // hold is refused before any room is made for it.
+  writeFile("h.Tavomovie", "step 0 specie 0 alive 1999999999\n1 2 3 \nstep 1 specie 0 alive 0\n");
+  Movie huge(setupOf({2000000000}), "h.Tavomovie");
+  ASSERT_EQ(huge.size(), 2u);
+  try {
+    huge.read(0);
+    ADD_FAILURE() << "frame 0 read";
+  } catch (const tavo::Error& e) {
+    EXPECT_STREQ(e.what(),
+                 "h.Tavomovie: frame 0 (step 0), line 1, byte 0: alive count 1999999999 of specie "
+                 "0 does not fit in the frame's 40 bytes");
+  }
+  for (const char* path : {"missing.Tavomovie", "."}) {
+    try {
+      Movie(setupOf({3, 2}), path);
+      ADD_FAILURE() << path;
+    } catch (const tavo::Error& e) {
+      EXPECT_EQ(e.what(), std::string(path) + ": cannot open the movie (" +
+                              (path[0] == '.' ? "Is a directory" : "No such file or directory") +
+                              ")");
+    }
+  }
 }
 
 TEST(MovieFrames, ReadIntoOneFrameAllocatesNothing) {

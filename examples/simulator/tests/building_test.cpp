@@ -109,5 +109,27 @@ TEST(CellListTest, HandlesEmptyAndCoincidentMolecules) {
   EXPECT_TRUE(nearBySearch(cells, 5.0, 5.0, 5.0, 1, 1e-8).empty());
 }
 
+TEST(CellListTest, FindsNeighboursWhenMoleculesSpanMoreThanADouble) {
+  // Species 0 near the lowest doubles, species 1 near the highest; within
+  // each cluster the molecules are 1e301 apart.
+  std::vector<Molecule> molecules;
+  for (int k = 0; k < 10; ++k) {
+    molecules.push_back({0, k, -1.7e308 + k * 1e301, 0, 0});
+    molecules.push_back({1, k, 1.7e308 - k * 1e301, 0, 0});
+  }
+  CellList cells;
+  cells.build(molecules, 1e302, 2);
+  EXPECT_GE(cells.cellSize(), 1e302);
+  auto found = [&](double x, int species) {
+    std::set<int> slots;
+    cells.forEachNear(x, 0, 0, species, [&](const Molecule& m) { slots.insert(m.slot); });
+    return slots;
+  };
+  const std::set<int> all{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_EQ(found(-1.7e308, 0), all);
+  EXPECT_EQ(found(1.7e308, 1), all);
+  EXPECT_TRUE(found(-1.7e308, 1).empty());
+}
+
 }  // namespace
 }  // namespace tavosim

@@ -93,6 +93,20 @@ TEST(SimulatorPhysicsTest, ReversibleBindingSettlesAtItsEquilibrium) {
   EXPECT_NEAR(sum / samples, 100.0, 6.0);
 }
 
+TEST(SimulatorPhysicsTest, ReverseReactionWithSeventyProductsFires) {
+  std::string products = "1";
+  for (int k = 1; k < 70; ++k) products += " + 1";
+  std::string setup = setupText({{"A", 0, 1, 1, kSmallBox}, {"B", 0, 80, 0, kSmallBox}}, {},
+                                {"r 0 = " + products + " ; kr 1e12 ;"}, 10, 1e-6);
+  setup.replace(setup.find("rev_max_mol 2"), 13, "rev_max_mol 70");
+  Simulation sim;
+  loadWorld(setup, 1, sim);
+  step(sim);  // kr dt = 1e6: fires with certainty
+  EXPECT_EQ(sim.total.unimolecular, 1);
+  EXPECT_EQ(alivePopulation(0), 0);
+  EXPECT_EQ(alivePopulation(1), 70);
+}
+
 TEST(SimulatorPhysicsTest, NoMoleculeIsEverOutsideItsRegion) {
   // Fast diffusion in thin shells makes many moves cross a boundary; the
   // products of P + Q -> R stand where R may not be, and R + S -> S puts S

@@ -1,7 +1,9 @@
 // The command-line program: reproducible output, recorded frames and usage
 // errors.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -13,11 +15,13 @@
 namespace tavosim::test {
 namespace {
 
-// Runs tavosim with `args` in the working directory; returns its exit status.
-int runSimulator(const std::string& args, std::string* output = nullptr) {
-  const std::string command = std::string(TAVOSIM_EXE) + " " + args + " > run.out 2> run.err";
+// Runs tavosim with `args` in `folder`; returns its exit status.
+int runSimulator(const std::string& args, std::string* output = nullptr,
+                 const std::string& folder = ".") {
+  const std::string command =
+      "cd " + folder + " && " + TAVOSIM_EXE + " " + args + " > run.out 2> run.err";
   const int status = std::system(command.c_str());
-  if (output) *output = readFile("run.out") + readFile("run.err");
+  if (output) *output = readFile(folder + "/run.out") + readFile(folder + "/run.err");
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -101,6 +105,52 @@ TEST(SimulatorRunTest, CommandLineErrorsPrintUsageAndFail) {
   std::string out;
   EXPECT_EQ(runSimulator("--help", &out), 0);
   EXPECT_NE(out.find("Usage: tavosim"), std::string::npos);
+}
+
+TEST(SimulatorRunTest, RefusesAnOutputThatIsAnInputOrTheOtherOutput) {
+  // Files are compared by identity: another spelling, a hard link and a
+  // file not made yet all count.
+  mkdir("clash", 0755);
+  const std::string setup = setupText({{"A", 1e-12, 4, 2, kSphere}}, {}, {}, 3, 1e-6);
+  writeFile("clash/run.Tavosetup", setup);
+  writeFile("clash/run.regions", kRegionFile);
+  writeFile("clash/inverse3DGaussian.function", "0 1 2\n");
+  unlink("clash/alias");
+  ASSERT_EQ(link("clash/run.Tavosetup", "clash/alias"), 0);
+  const struct {
+    const char* options;
+    const char* message;
+  } cases[] = {
+      {"--movie run.Tavosetup", "--movie run.Tavosetup would overwrite the setup file"},
+      {"--population ./run.regions", "--population ./run.regions would overwrite the region file"},
+      {"--movie alias", "--movie alias would overwrite the setup file"},
+      {"--population ../clash/inverse3DGaussian.function", "would overwrite the Gaussian table"},
+      {"--movie ./out --population out", "the movie and the population table need different"},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    EXPECT_EQ(runSimulator(std::string(c.options) + " run.Tavosetup run.regions", &out, "clash"), 2)
+        << c.options;
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+  }
+  EXPECT_EQ(readFile("clash/run.Tavosetup"), setup);
+  EXPECT_EQ(readFile("clash/run.regions"), kRegionFile);
+}
+
+TEST(SimulatorRunTest, RegionsAtOppositeEndsOfTheNumberRangeRun) {
+  // The partners' bounding box spans more than the largest double.
+  writeFile("far.regions",
+            "N_regions 2\n0 box ( -1.7e308 0 0 ) ( 1e303 1e303 1e303 )\n"
+            "1 box ( 1.7e308 0 0 ) ( 1e303 1e303 1e303 )\n");
+  writeFile("far.Tavosetup",
+            setupText({{"A", 1e-12, 20, 10, 0}, {"B", 1e-12, 20, 10, 1}, {"C", 1e-12, 20, 0, 0}},
+                      {"f 0 + 1 = 2 ; kf 1e-18 ;"}, {}, 3, 1e-6));
+  std::string out;
+  EXPECT_EQ(runSimulator("--quiet --seed 1 --movie far.Tavomovie --population far.txt "
+                         "far.Tavosetup far.regions",
+                         &out),
+            0)
+      << out;
 }
 
 TEST(SimulatorRunTest, MissingSetupFileIsAFatalError) {

@@ -1,0 +1,145 @@
+// trajectory_fuzzer.cpp - the movie index and frame reader on arbitrary
+// bytes, against a plain token-by-token reading of the whole text with
+// strtod (tests/trajectory/movieReference.h):
+//   - the frames that reading accepts are indexed with the same byte, line,
+//     step and live counts, and read back with the same bits;
+//   - where it ends cleanly or in a partial frame the index ends there too,
+//     with the same partial bytes, whether the file is indexed at once, in
+//     pieces, or grown by an append;
+//   - a step going backwards among them stops the index with an error;
+//   - a coordinate that is not a number makes its frame's read throw;
+//   - nothing else is ever thrown but tavo::Error.
+// The first byte chooses the setup: three species of 3, 1 and 5 slots, one
+// of 2, or none.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/trajectory/movieReference.h"
+#include "trajectory/trajectory.h"
+
+namespace {
+
+using tavo::test::ReferenceMovie;
+
+std::string g_path;
+
+void writeAll(const char* mode, std::string_view text) {
+  std::FILE* f = std::fopen(g_path.c_str(), mode);
+  if (f == nullptr) __builtin_trap();
+  if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) __builtin_trap();
+  std::fclose(f);
+}
+
+tavo::Setup setupOf(const std::vector<int>& slots) {
+  tavo::Setup setup;
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    tavo::Species s;
+    s.id = static_cast<int>(i);
+    s.slots = slots[i];
+    setup.species.push_back(s);
+  }
+  return setup;
+}
+
+// Refreshes until the scan reaches the end; false when it threw.
+bool indexAll(tavo::Movie& movie, std::int64_t budget) {
+  try {
+    int calls = 0;
+    do {
+      if (++calls > 5000) __builtin_trap();  // no progress
+      movie.refresh(budget);
+    } while (!movie.complete());
+    return true;
+  } catch (const tavo::Error&) {
+    return false;
+  }
+}
+
+bool sameIndex(const tavo::Movie& a, const tavo::Movie& b) {
+  if (a.size() != b.size() || a.indexedBytes() != b.indexedBytes() ||
+      a.partialBytes() != b.partialBytes())
+    return false;
+  for (std::size_t k = 0; k < a.size(); ++k)
+    if (a.offset(k) != b.offset(k) || a.line(k) != b.line(k) || a.step(k) != b.step(k) ||
+        a.counts(k) != b.counts(k))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  g_path = "/tmp/tavo_trajectory_fuzz_" + std::to_string(getpid()) + ".Tavomovie";
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  static const std::vector<int> kSetups[] = {{3, 1, 5}, {2}, {}};
+  const std::vector<int>& slots = kSetups[data[0] % 3];
+  const std::size_t split = data[1] % 64;  // where the file is cut for the growth check
+  std::string_view text(reinterpret_cast<const char*>(data + 2), size - 2);
+  const ReferenceMovie ref = tavo::test::referenceParse(text, slots);
+
+  // The frames the plain reading accepts, up to a step going backwards.
+  std::size_t accepted = ref.frames.size();
+  bool backwards = false;
+  for (std::size_t k = 1; k < ref.frames.size() && !backwards; ++k)
+    if (ref.frames[k].step < ref.frames[k - 1].step) {
+      accepted = k;
+      backwards = true;
+    }
+  const bool exact = !backwards && ref.end != ReferenceMovie::End::damaged;
+
+  writeAll("wb", text);
+  tavo::Movie movie(setupOf(slots), g_path, tavo::Movie::Indexing::later);
+  const bool indexed = indexAll(movie, -1);
+  if (movie.size() < accepted) __builtin_trap();
+  if (backwards && (indexed || movie.size() != accepted)) __builtin_trap();
+  if (exact) {
+    if (!indexed || movie.size() != accepted || movie.indexedBytes() != ref.indexedBytes ||
+        movie.partialBytes() != static_cast<std::int64_t>(text.size()) - ref.indexedBytes)
+      __builtin_trap();
+  }
+
+  tavo::Frame frame;
+  for (std::size_t k = 0; k < movie.size(); ++k) {
+    bool read = true;
+    try {
+      movie.read(k, frame);
+    } catch (const tavo::Error&) {
+      read = false;
+    }
+    if (k >= accepted) {
+      // The damaged frame itself, where the index has it, must not be read.
+      if (k == accepted && read && ref.damagedNumber && movie.offset(k) == ref.indexedBytes)
+        __builtin_trap();
+      continue;
+    }
+    const tavo::test::ReferenceFrame& f = ref.frames[k];
+    if (!read || movie.offset(k) != f.offset || movie.line(k) != f.line ||
+        movie.step(k) != f.step || movie.counts(k) != f.counts || frame.step != f.step)
+      __builtin_trap();
+    for (std::size_t s = 0; s < slots.size(); ++s)
+      if (!tavo::test::sameBits(frame.positions[s], f.positions[s])) __builtin_trap();
+  }
+  if (!exact) return 0;
+
+  // The same index in pieces of a few bytes, and grown by an append.
+  tavo::Movie pieces(setupOf(slots), g_path, tavo::Movie::Indexing::later);
+  if (!indexAll(pieces, static_cast<std::int64_t>(split)) || !sameIndex(movie, pieces))
+    __builtin_trap();
+  std::size_t cut = text.size() * split / 64;
+  writeAll("wb", text.substr(0, cut));
+  tavo::Movie grown(setupOf(slots), g_path);
+  writeAll("ab", text.substr(cut));
+  if (!indexAll(grown, -1) || grown.refresh() != 0 || !sameIndex(movie, grown)) __builtin_trap();
+  return 0;
+}
