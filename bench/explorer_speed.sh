@@ -3,8 +3,9 @@
 # the program explorer_harness (tests/explorer/explorerHarness.cpp):
 #   - sustained playback at 10^5 and 10^6 molecules against a frame read
 #     alone and a frame drawn alone, measured in the same run;
-#   - jumps to frames all over a 1000-frame movie against one frame time
-#     plus one frame read;
+#   - jumps to frames all over a 1000-frame movie of 10^5 molecules, back to
+#     back against one frame time plus one frame read, and 0.2 s apart also
+#     against a redraw 0.2 s apart plus one frame read;
 #   - with --open GB, how soon a movie of about GB gigabytes shows its first
 #     frame, and how long its index takes (the movie is written first).
 # Usage: bench/explorer_speed.sh [BUILD_DIR] [SECONDS] [--open GB]
