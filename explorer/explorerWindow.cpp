@@ -69,10 +69,9 @@ class BitmapText final : public scene::TextPainter {
 
 // Everything the window keeps between callbacks: one explorer per process.
 struct Session final : Remote {
-  Session(const Options& o, Movie& m) : options(o), movie(m), feed(m), start(Clock::now()) {}
+  Session(const Options& o, Movie& movie) : options(o), feed(movie), start(Clock::now()) {}
 
   const Options& options;
-  Movie& movie;
   FrameFeed feed;
   Controls state;
   const Clock::time_point start;
