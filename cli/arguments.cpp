@@ -1,6 +1,8 @@
 // arguments.cpp - shared command-line pieces.
 #include "cli/arguments.h"
 
+#include <cstdio>
+
 #include "cli/progress.h"
 #include "textio/error.h"
 
@@ -30,6 +32,28 @@ CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice) {
                "part left out (5:  ::10  -3:), or one index (-1: the last frame); negative "
                "numbers count from the end; default: all complete frames"))
       ->type_name("START:STOP:STEP");
+}
+
+CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int largestSide,
+                           const std::string& description) {
+  return command
+      .add_option_function<std::string>(
+          "--size",
+          [&width, &height, largestSide](const std::string& text) {
+            long long w = 0, h = 0;
+            char x = 0, tail = 0;
+            if (std::sscanf(text.c_str(), "%lld%c%lld%c", &w, &x, &h, &tail) != 3 ||
+                (x != 'x' && x != 'X'))
+              throw CLI::ValidationError("--size: " + text +
+                                         " is not WIDTHxHEIGHT, such as 1920x1080");
+            if (w <= 0 || h <= 0 || w > largestSide || h > largestSide)
+              throw CLI::ValidationError("--size: " + text + ": each side must be from 1 to " +
+                                         std::to_string(largestSide) + " pixels");
+            width = static_cast<int>(w);
+            height = static_cast<int>(h);
+          },
+          description)
+      ->type_name("WxH");
 }
 
 void addQuietFlag(CLI::App& command) {

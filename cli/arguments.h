@@ -25,6 +25,12 @@ void addMovieArguments(CLI::App& command, MovieArguments& arguments);
 // command-line error). `slice` keeps its value when the option is absent.
 CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice);
 
+// --size WxH: a picture or window size, each side from 1 to `largestSide`
+// pixels, checked as it is parsed. `width` and `height` keep their values
+// when the option is absent.
+CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int largestSide,
+                           const std::string& description);
+
 // -q,--quiet: silences the progress bar.
 void addQuietFlag(CLI::App& command);
 

@@ -13,6 +13,7 @@ void addInfoCommand(CLI::App& app);
 void addExportCommand(CLI::App& app);
 void addPopulationCommand(CLI::App& app);
 void addRenderCommand(CLI::App& app);  // built only with the offscreen renderer
+void addViewCommand(CLI::App& app);    // built only with the explorer (GLUT, scene)
 
 }  // namespace tavo::cli
 

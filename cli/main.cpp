@@ -83,6 +83,9 @@ int main(int argc, char** argv) {
 #ifdef TAVO_HAVE_RENDER
   tavo::cli::addRenderCommand(app);
 #endif
+#ifdef TAVO_HAVE_VIEW
+  tavo::cli::addViewCommand(app);
+#endif
   addHelpCommand(app);
   app.footer(
       "Exit status: 0 success, 1 failure, 2 wrong command line.\n"

@@ -17,20 +17,6 @@ namespace tavo::cli {
 
 namespace {
 
-// "WxH" with both sides from 1 to the renderer's largest side.
-std::string checkSize(const std::string& text, int& width, int& height) {
-  long long w = 0, h = 0;
-  char x = 0, tail = 0;
-  if (std::sscanf(text.c_str(), "%lld%c%lld%c", &w, &x, &h, &tail) != 3 || (x != 'x' && x != 'X'))
-    return "--size: " + text + " is not WIDTHxHEIGHT, such as 1920x1080";
-  if (w <= 0 || h <= 0 || w > offscreen::kMaxPictureSide || h > offscreen::kMaxPictureSide)
-    return "--size: " + text + ": each side must be from 1 to " +
-           std::to_string(offscreen::kMaxPictureSide) + " pixels";
-  width = static_cast<int>(w);
-  height = static_cast<int>(h);
-  return "";
-}
-
 // "THETA,PHI,RADIUS", three finite numbers.
 std::string checkCamera(const std::string& text, scene::Camera& camera) {
   double v[3];
@@ -68,16 +54,9 @@ void addRenderCommand(CLI::App& app) {
       ->required()
       ->type_name("PATH");
   CLI::Option* frames = addFramesOption(*command, options->frames);
-  command
-      ->add_option_function<std::string>(
-          "--size",
-          [options](const std::string& text) {
-            const std::string why =
-                checkSize(text, options->settings.width, options->settings.height);
-            if (!why.empty()) throw CLI::ValidationError(why);
-          },
-          wrap("picture size in pixels; default 500x500, the viewer's window"))
-      ->type_name("WxH");
+  addSizeOption(*command, options->settings.width, options->settings.height,
+                offscreen::kMaxPictureSide,
+                wrap("picture size in pixels; default 500x500, the viewer's window"));
   command
       ->add_option_function<std::string>(
           "--camera",

@@ -231,6 +231,8 @@ void drawOverlay(const Overlay& overlay, int width, int height, TextPainter& pai
     glColor3f(item.colour.red, item.colour.green, item.colour.blue);
     if (item.kind == OverlayItem::Kind::text) {
       painter.text(item.x, item.y, item.font, item.text.c_str());
+    } else if (item.kind == OverlayItem::Kind::box) {
+      glRectf(item.x, item.y, item.x + item.width, item.y + item.height);
     } else {
       glPointSize(item.size);
       glBegin(GL_POINTS);

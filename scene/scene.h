@@ -62,16 +62,18 @@ class TextPainter {
 // ---------------------------------------------------------------------------
 
 // One thing drawn over the picture, in pixel coordinates from the
-// bottom-left corner: a line of text, or a square swatch `size` pixels wide
-// centred on (x, y).
+// bottom-left corner: a line of text, a square swatch `size` pixels wide
+// centred on (x, y), or a filled box `width` x `height` pixels with its
+// bottom-left corner at (x, y).
 struct OverlayItem {
-  enum class Kind { text, swatch };
+  enum class Kind { text, swatch, box };
   Kind kind = Kind::text;
   float x = 0.0f, y = 0.0f;
   Colour colour{1.0f, 1.0f, 1.0f};
   Font font = Font::label;
   float size = 0.0f;
   std::string text;
+  float width = 0.0f, height = 0.0f;
 };
 using Overlay = std::vector<OverlayItem>;
 

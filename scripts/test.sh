@@ -28,6 +28,8 @@ if [[ $mode == all ]]; then
 fi
 # The offscreen renderer: EGL, libpng, FreeType, a font, and ffmpeg for videos.
 packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
+# tavo view: Xlib, to refuse with a message where there is no display.
+packages+=(libx11-dev)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
