@@ -56,6 +56,14 @@ CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int large
       ->type_name("WxH");
 }
 
+CLI::Option* addSphereScaleOption(CLI::App& command, double& scale) {
+  return command
+      .add_option("--sphere-scale", scale,
+                  wrap("draw spheres S times their species' size; default 1"))
+      ->type_name("S")
+      ->check(CLI::PositiveNumber);
+}
+
 void addQuietFlag(CLI::App& command) {
   command.add_flag_callback(
       "-q,--quiet", [] { silenceProgress(); },

@@ -31,6 +31,11 @@ CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice);
 CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int largestSide,
                            const std::string& description);
 
+// --sphere-scale S: spheres drawn S times their species' size (positive;
+// `scale` keeps its value, 1, when the option is absent). Molecules of a few
+// nanometres in a cell of micrometres are below a pixel at their own size.
+CLI::Option* addSphereScaleOption(CLI::App& command, double& scale);
+
 // -q,--quiet: silences the progress bar.
 void addQuietFlag(CLI::App& command);
 

@@ -73,11 +73,7 @@ void addRenderCommand(CLI::App& app) {
                         "of its species' size"))
       ->type_name("STYLE")
       ->check(CLI::IsMember({"points", "spheres"}));
-  command
-      ->add_option("--sphere-scale", options->settings.sphereScale,
-                   wrap("draw spheres S times their species' size; default 1"))
-      ->type_name("S")
-      ->check(CLI::PositiveNumber);
+  addSphereScaleOption(*command, options->settings.sphereScale);
   command->add_flag("--no-overlay", options->noOverlay,
                     wrap("no legend, step, time or axis letters"));
   command

@@ -44,6 +44,7 @@ void addViewCommand(CLI::App& app) {
                    wrap("points: the viewer's picture; spheres: each molecule a shaded sphere "
                         "of its species' size (v switches)"))
       ->check(CLI::IsMember({"points", "spheres"}));
+  addSphereScaleOption(*command, options->run.sphereScale);
   addSizeOption(*command, options->run.width, options->run.height, offscreen::kMaxPictureSide,
                 wrap("window size in pixels; default 500x500, the viewer's window"));
   command->footer(

@@ -44,6 +44,7 @@ struct Options {
   std::optional<std::int64_t> startFrame;  // open paused here; negative counts from the end
   bool follow = false;
   scene::Style style = scene::Style::points;
+  double sphereScale = 1.0;  // spheres drawn this many times their species' size
   int width = 500;
   int height = 500;
   Probe* probe = nullptr;

@@ -384,7 +384,7 @@ void run(const Options& options) {
                     options.startFrame, options.follow, options.style, !regions.empty());
   for (const Species& species : movie.setup().species) {
     session.facts.names.push_back(species.name);
-    session.picture.diameters.push_back(species.size);
+    session.picture.diameters.push_back(species.size * options.sphereScale);
   }
   session.regionsAside = std::move(regions);
   g_module.session = &session;

@@ -4,8 +4,8 @@
 # UndefinedBehaviorSanitizer, and the fuzzers. Installs the Debian packages
 # it needs when they are missing. Usage: scripts/test.sh [--quick | --soak]
 #   --quick   Release suite only (no sanitizer build, no fuzzing)
-#   --soak    the 60-second playback soak of the viewer only (Release build);
-#             it is not part of the other runs
+#   --soak    the playback soaks only (Release build): the viewer's 60 seconds
+#             and the explorer's 10 minutes; they are not part of the other runs
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -36,11 +36,13 @@ jobs=$(nproc)
 
 # ---- Release build and suite ---------------------------------------------
 echo "== Release build"
+soak=OFF
+[[ $mode == soak ]] && soak=ON
 cmake_configure build -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=ON \
-                -DTAVO_BUILD_VIEWER=ON
+                -DTAVO_BUILD_VIEWER=ON -DTAVO_SOAK_TESTS=$soak
 cmake --build build -j "$jobs"
 if [[ $mode == soak ]]; then
-  echo "== playback soak"
+  echo "== playback soaks"
   (cd build && ctest --output-on-failure --timeout 900 -L soak)
   exit 0
 fi

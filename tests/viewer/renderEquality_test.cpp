@@ -16,35 +16,12 @@
 
 #include "offscreen/render.h"
 #include "testSupport.h"
+#include "windowSupport.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using tavo::test::writeFile;
-
-std::string shell(const std::string& command) {
-  std::string out;
-  if (std::FILE* p = popen(command.c_str(), "r")) {
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    pclose(p);
-  }
-  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
-  return out;
-}
-
-// The window's pixels as RGB rows, top row first.
-std::vector<std::uint8_t> screenshot(const std::string& window, int& width, int& height) {
-  shell("import -window " + window + " -depth 8 ppm:shot.ppm 2>/dev/null");
-  std::ifstream in("shot.ppm", std::ios::binary);
-  std::string magic;
-  int maxValue = 0;
-  in >> magic >> width >> height >> maxValue;
-  in.get();
-  std::vector<std::uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
-  in.read(reinterpret_cast<char*>(rgb.data()), static_cast<std::streamsize>(rgb.size()));
-  return rgb;
-}
+using namespace tavo::test;
 
 // A movie whose steps all hold the same molecules: three species spread
 // over a cube of +-2 scene units, so the step shown does not matter.
@@ -77,12 +54,12 @@ void writeData() {
 // Pixels that differ, leaving out the viewer's text (white, and the grey
 // 0.7 (178) of the banner, help and counter lines: bitmap text has no other
 // shades) and its legend swatches in the top-right corner.
-int differences(const std::vector<std::uint8_t>& window, const std::vector<std::uint8_t>& render,
-                int width, int height) {
+int differences(const Image& window, const std::vector<std::uint8_t>& render) {
+  const int width = window.width, height = window.height;
   int count = 0;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const std::uint8_t* a = &window[(static_cast<std::size_t>(y) * width + x) * 3];
+      const unsigned char* a = &window.data[(static_cast<std::size_t>(y) * width + x) * 3];
       const std::uint8_t* b = &render[(static_cast<std::size_t>(y) * width + x) * 3];
       const bool text = (a[0] == 255 && a[1] == 255 && a[2] == 255) ||
                         (a[0] == 178 && a[1] == 178 && a[2] == 178);
@@ -96,17 +73,8 @@ TEST(RenderEquality, PointsMatchTheViewerOutsideItsText) {
   ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "run under xvfb-run";
   writeData();
   shell("xdotool mousemove 1020 760 >/dev/null 2>&1");  // passive motion turns the camera
-  const pid_t viewer = fork();
-  if (viewer == 0) {
-    std::freopen("viewer.out", "w", stdout);
-    execl(TAVOMOVIE_PATH, TAVOMOVIE_PATH, "eq.Tavosetup", "eq.Tavomovie", nullptr);
-    _exit(127);
-  }
-  std::string window;
-  for (int i = 0; i < 1200 && window.empty(); ++i) {
-    window = shell("xdotool search --name '^Reaction Movie$' 2>/dev/null | head -n 1");
-    if (window.empty()) std::this_thread::sleep_for(50ms);
-  }
+  const Process viewer = start(TAVOMOVIE_PATH, ".", {"eq.Tavosetup", "eq.Tavomovie"});
+  const std::string window = findWindow(viewer, "^Reaction Movie$");
   ASSERT_FALSE(window.empty());
 
   tavo::Movie movie("eq.Tavosetup", "eq.Tavomovie");
@@ -123,26 +91,23 @@ TEST(RenderEquality, PointsMatchTheViewerOutsideItsText) {
 
   for (int round = 0; round < 2; ++round) {
     if (round == 1) {
-      for (int press = 0; press < 3; ++press)
-        shell("xdotool key --window " + window + " a >/dev/null 2>&1");
-      for (int press = 0; press < 40; ++press)
-        shell("xdotool key --window " + window + " Right >/dev/null 2>&1");
+      for (int press = 0; press < 3; ++press) sendKey(window, "a");
+      for (int press = 0; press < 40; ++press) sendKey(window, "Right");
       settings.camera = moved;
     }
     std::this_thread::sleep_for(800ms);
-    int width = 0, height = 0;
-    const std::vector<std::uint8_t> shot = screenshot(window, width, height);
-    ASSERT_EQ(width, 500);
-    ASSERT_EQ(height, 500);
+    const Image shot = screenshot(window, "shot.ppm");
+    ASSERT_EQ(shot.width, 500);
+    ASSERT_EQ(shot.height, 500);
     tavo::offscreen::Renderer renderer(movie.setup(), settings);
     const std::vector<std::uint8_t>& picture = renderer.draw(frame);
     int lit = 0;
     for (std::size_t i = 0; i < picture.size(); i += 3) lit += picture[i] + picture[i + 1] > 60;
     EXPECT_GT(lit, 500) << "camera " << round;
-    EXPECT_EQ(differences(shot, picture, width, height), 0) << "camera " << round;
+    EXPECT_EQ(differences(shot, picture), 0) << "camera " << round;
   }
-  kill(viewer, SIGKILL);
-  waitpid(viewer, nullptr, 0);
+  kill(viewer.pid, SIGKILL);
+  waitpid(viewer.pid, nullptr, 0);
 }
 
 }  // namespace
