@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include <benchmark/benchmark.h>
+
 #include "datastore/dataFetcher.h"
 
 namespace tavo::bench {
@@ -44,6 +46,18 @@ inline void loadAllAlive(const std::string& path, int species, int each) {
     if (data_initialization_success()) deleteDataStructure();
     initDataStructure_fromFile(path.c_str());
   });
+}
+
+// The main of a benchmark program whose fixtures leave scratch files:
+// runs the benchmarks the command line selects, then `cleanUp`.
+template <typename CleanUp>
+int runBenchmarks(int argc, char** argv, CleanUp cleanUp) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  cleanUp();
+  return 0;
 }
 
 // The size of the file at `path`.

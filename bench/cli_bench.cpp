@@ -149,10 +149,7 @@ BENCHMARK(BM_ExportVtk)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  if (!g_fixture.folder.empty()) std::filesystem::remove_all(g_fixture.folder);
-  return 0;
+  return tavo::bench::runBenchmarks(argc, argv, [] {
+    if (!g_fixture.folder.empty()) std::filesystem::remove_all(g_fixture.folder);
+  });
 }

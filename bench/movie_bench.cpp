@@ -178,11 +178,4 @@ BENCHMARK(BM_WriteFrame_Fprintf)->Arg(5)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  cleanUp();
-  return 0;
-}
+int main(int argc, char** argv) { return tavo::bench::runBenchmarks(argc, argv, cleanUp); }
