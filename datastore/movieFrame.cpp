@@ -429,7 +429,10 @@ std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
   std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
   std::size_t len = 0;
   while (len < n && !isSpace(text[len])) ++len;
-  if (reachesEnd != nullptr) *reachesEnd = len == n && n < sizeof text;
+  // A token longer than any the reader takes can never become part of a
+  // frame, however the file goes on: it is damage, not a frame still being
+  // written, wherever it ends.
+  if (reachesEnd != nullptr) *reachesEnd = len == n && len <= kMaxNumberText;
   if (len == 0) return "the end of the file";
   std::string t = "'";
   for (std::size_t i = 0; i < len && i < 40; ++i) {

@@ -67,7 +67,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
       -DTAVO_BUILD_FUZZERS=ON -DTAVO_SANITIZE=address,undefined -DTAVO_BUILD_TESTS=OFF \
       -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF -DTAVO_BUILD_RENDER=OFF -DTAVO_READ_BUFFER_BYTES=7 >/dev/null
 cmake --build build-fuzz -j "$jobs"
-fuzz_seconds=${TAVO_FUZZ_SECONDS:-30}
+fuzz_seconds=${TAVO_FUZZ_SECONDS:-60}
 for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
   name=$(basename "$fuzzer")
   corpus="$root/build-fuzz/corpus/$name"

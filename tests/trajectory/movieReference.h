@@ -41,7 +41,7 @@ inline ReferenceMovie referenceParse(std::string_view text, const std::vector<in
   struct Token {
     std::int64_t offset, line;
     std::string text;
-    bool touchesEnd;  // no white space after it
+    bool touchesEnd;  // no white space after it, and short enough to be one being written
   };
   auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
   std::vector<Token> tokens;
@@ -53,8 +53,10 @@ inline ReferenceMovie referenceParse(std::string_view text, const std::vector<in
     }
     std::size_t j = i;
     while (j < text.size() && !space(text[j])) ++j;
-    tokens.push_back(
-        {static_cast<std::int64_t>(i), line, std::string(text.substr(i, j - i)), j == text.size()});
+    // A token longer than any number or keyword cannot be one still being
+    // written: it is damage wherever it ends.
+    tokens.push_back({static_cast<std::int64_t>(i), line, std::string(text.substr(i, j - i)),
+                      j == text.size() && j - i <= 1024});
     i = j;
   }
   auto integer = [](const std::string& t, int& out) {

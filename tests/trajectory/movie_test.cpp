@@ -212,6 +212,32 @@ TEST(MovieIndex, RefreshAfterAppendsOfWholeAndPartialFrames) {
   EXPECT_TRUE(pieces.complete());
 }
 
+// A token running into the end of the file may be a frame still being
+// written, unless it is longer than any token the reader takes: then it is
+// damage, whatever its length beyond that and wherever it stands in the frame.
+TEST(MovieIndex, OverlongTokenAtTheEndIsDamageNotAFrameBeingWritten) {
+  const std::string ok = writerFrame(1, {1, 0, 0});
+  const std::string heads[] = {"", "step ", "step 2 ", "step 2 specie 0 alive "};
+  for (const std::string& head : heads)
+    for (std::size_t length : {1, 1023, 1024, 1025, 1026, 1090, 5000}) {
+      std::string token = "specie";
+      token.resize(length, head.empty() ? '\x83' : '7');
+      const std::string text = ok + head + token.substr(0, length);
+      const bool partial = length <= 1024;
+      SCOPED_TRACE("'" + head + "' + " + std::to_string(length));
+      ASSERT_EQ(referenceParse(text, kSlots).end == tavo::test::ReferenceMovie::End::partial,
+                partial);
+      writeFile("m.Tavomovie", text);
+      Movie movie(setupOf(kSlots), "m.Tavomovie", Movie::Indexing::later);
+      if (partial) {
+        EXPECT_EQ(movie.refresh(), 1u);
+        EXPECT_EQ(movie.partialBytes(), static_cast<std::int64_t>(text.size() - ok.size()));
+      } else {
+        EXPECT_THROW(movie.refresh(), tavo::Error);
+      }
+    }
+}
+
 // A damaged frame names the file, frame, species, molecule, byte and line;
 // the frames before it stay indexed and the error comes back on every
 // refresh. Coordinates are read only with their frame.
