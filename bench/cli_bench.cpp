@@ -89,7 +89,7 @@ void BM_Population(benchmark::State& state) {
   prepare();
   for (auto _ : state) {
     tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-    tavo::cli::OutputFile out(g_fixture.outPath);
+    tavo::formats::OutputFile out(g_fixture.outPath);
     tavo::cli::writePopulation(movie, out);
     out.commit();
   }

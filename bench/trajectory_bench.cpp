@@ -18,7 +18,7 @@
 
 #include "bench/benchSupport.h"
 #include "datastore/dataFetcher.h"
-#include "datastore/movieFrame.h"
+#include "formats/movie.h"
 #include "trajectory/trajectory.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "cli/progress.h"
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace tavo::cli {
 

@@ -3,7 +3,7 @@
 
 #include <charconv>
 
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace tavo::cli {
 

@@ -10,6 +10,8 @@
 
 namespace tavo::cli {
 
+using formats::Output;
+
 void addInfoCommand(CLI::App& app) {
   struct Options {
     MovieArguments files;

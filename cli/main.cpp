@@ -12,7 +12,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace {
 

@@ -22,7 +22,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/outputFile.h"
 #include "trajectory/trajectory.h"
 
 namespace tavo::cli {
@@ -31,10 +30,6 @@ void exportXyz(const Movie& movie, const std::vector<std::size_t>& frames, doubl
                const std::string& path);
 void exportVtk(const Movie& movie, const std::vector<std::size_t>& frames, double scale,
                const std::string& pvdPath);
-
-// One frame of each format, for the exports above and their tests.
-void writeXyzFrame(const Frame& frame, const Setup& setup, double scale, Output& out);
-void writeVtpFrame(const Frame& frame, const Setup& setup, double scale, Output& out);
 
 // The folder a .pvd's frame files go to: the path without ".pvd".
 std::string vtkFolder(const std::string& pvdPath);

@@ -5,10 +5,14 @@
 #include <cmath>
 #include <cstdio>
 
-#include "cli/numberFormat.h"
 #include "cli/progress.h"
+#include "formats/numbers.h"
 
 namespace tavo::cli {
+
+using formats::kMaxNumberChars;
+using formats::putInteger;
+using formats::shortest;
 
 namespace {
 

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/outputFile.h"
+#include "formats/output.h"
 #include "trajectory/trajectory.h"
 
 namespace tavo::cli {
+
+using formats::Output;
 
 struct SpeciesSummary {
   int id = 0;

@@ -11,6 +11,10 @@
 
 namespace tavo::cli {
 
+using formats::Output;
+using formats::OutputFile;
+using formats::requireNotInput;
+
 void addPopulationCommand(CLI::App& app) {
   struct Options {
     MovieArguments files;

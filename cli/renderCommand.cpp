@@ -8,12 +8,14 @@
 #include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/movieInput.h"
-#include "cli/outputFile.h"
 #include "cli/progress.h"
-#include "offscreen/regions.h"
+#include "formats/output.h"
+#include "formats/regions.h"
 #include "offscreen/render.h"
 
 namespace tavo::cli {
+
+using formats::requireNotInput;
 
 namespace {
 
@@ -110,7 +112,7 @@ void addRenderCommand(CLI::App& app) {
     std::vector<std::string> inputs = {options->files.setup, options->files.movie};
     if (!options->regions.empty()) inputs.push_back(options->regions);
     if (kind != offscreen::OutputKind::sequence) requireNotInput(options->output, inputs);
-    if (!options->regions.empty()) settings.regions = offscreen::readRegions(options->regions);
+    if (!options->regions.empty()) settings.regions = formats::readRegions(options->regions);
 
     Movie movie = openMovie(options->files.setup, options->files.movie);
     const FrameSlice slice = frames->count() > 0 || kind != offscreen::OutputKind::picture

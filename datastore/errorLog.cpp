@@ -7,7 +7,7 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "formats/textReader.h"
 
 namespace {
 

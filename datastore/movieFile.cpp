@@ -24,8 +24,8 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"
-#include "datastore/movieFrame.h"
 #include "datastore/storeState.h"
+#include "formats/movie.h"
 
 namespace {
 
@@ -177,21 +177,6 @@ class Appender {
   std::size_t len_ = 0;
 };
 
-// printf("%E ") of v at p; returns the end. to_chars is correctly rounded
-// like glibc's printf; only the letters differ in case.
-char* putScientific(char* p, double v) {
-  char* start = p;
-  p = std::to_chars(p, p + 64, v, std::chars_format::scientific, 6).ptr;
-  if (std::isfinite(v)) {
-    start[std::signbit(v) ? 9 : 8] = 'E';  // "-d.dddddde+XX": the 'e' is fixed
-  } else {
-    for (char* c = start; c < p; ++c)
-      if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
-  }
-  *p++ = ' ';
-  return p;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -236,6 +221,7 @@ void createMovie_toFile(const char* path, int step) {
     for (std::size_t j = 0; j < slots; ++j) {
       if (!flags[j]) continue;
       char* p = out.room();
+      using tavo::detail::putScientific;
       p = putScientific(p, pos[j][0]);
       p = putScientific(p, pos[j][1]);
       p = putScientific(p, pos[j][2]);

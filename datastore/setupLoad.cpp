@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "datastore/setupData.h"
 #include "datastore/storeState.h"
-#include "textio/inputReader.h"
+#include "formats/setup.h"
+#include "formats/textReader.h"
 
 namespace {
 

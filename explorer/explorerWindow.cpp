@@ -17,8 +17,8 @@
 
 #include "explorer/explorer.h"
 #include "explorer/frameFeed.h"
-#include "offscreen/png.h"
-#include "offscreen/regions.h"
+#include "formats/png.h"
+#include "formats/regions.h"
 
 namespace tavo::explorer {
 
@@ -228,7 +228,7 @@ struct Session final : Remote {
                   rgb.data() + row * static_cast<std::size_t>(y));
     const std::string path = "tavo-step" + std::to_string(shown.step) + ".png";
     try {
-      offscreen::writePng(path, w, h, rgb);
+      formats::writePng(path, w, h, rgb);
       std::printf("%s\n", path.c_str());
       std::fflush(stdout);
     } catch (const Error& e) {
@@ -375,7 +375,7 @@ std::string baseName(const std::string& path) {
 void run(const Options& options) {
   Movie movie(Setup::read(options.setup), options.movie, Movie::Indexing::later);
   std::vector<scene::RegionShape> regions;
-  if (!options.regions.empty()) regions = offscreen::readRegions(options.regions);
+  if (!options.regions.empty()) regions = formats::readRegions(options.regions);
   DisplayConnection connection = checkDisplay();
 
   Session session(options, movie);

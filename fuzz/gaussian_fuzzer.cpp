@@ -20,10 +20,10 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "formats/textReader.h"
 #include "fuzz/referenceTokens.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
-#include "textio/inputReader.h"
 
 namespace {
 

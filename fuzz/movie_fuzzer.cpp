@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
-#include "textio/inputReader.h"
+#include "formats/textReader.h"
 
 namespace {
 

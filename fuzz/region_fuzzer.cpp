@@ -10,11 +10,11 @@
 #include <string>
 
 #include "datastore/dataFetcher.h"
+#include "formats/textReader.h"
 #include "fuzz/referenceTokens.h"
 #include "geometry/geometry.h"
 #include "geometry/regionTable.h"
 #include "sampling/drawSource.h"
-#include "textio/inputReader.h"
 
 namespace {
 

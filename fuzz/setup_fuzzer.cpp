@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "formats/textReader.h"
 #include "fuzz/referenceTokens.h"
 #include "sampling/randomNumber.h"
-#include "textio/inputReader.h"
 
 namespace {
 

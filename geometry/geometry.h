@@ -7,19 +7,8 @@
 #ifndef TAVO_GEOMETRY_GEOMETRY_H
 #define TAVO_GEOMETRY_GEOMETRY_H
 
-// Region type codes, as stored in the table.
-enum RegionType {
-  REGION_BOX = 0,
-  REGION_BOXSHELL = 1,
-  REGION_SPHERE = 2,
-  REGION_SPHERESHELL = 3,
-  REGION_CYLINDER = 4,
-  REGION_CYLINDERSHELL = 5,
-};
-
-// Numbers a region of each type stores, its centre included.
-constexpr int NparamType[6] = {6, 9, 4, 5, 5, 6};
-constexpr int maxNparam = 9;  // the largest entry of NparamType
+#include "formats/regions.h"  // RegionType, NparamType, maxNparam
+#include "shapes/shapes.h"    // inBox ... inCylinderShell, the shape tests
 
 // ---------------------------------------------------------------------------
 // Region table
@@ -33,21 +22,9 @@ bool geo_initialization_success();               // true once a region file is l
 void snapshotGeometry_toFile(const char* name);  // dump the table to standard output
 
 // ---------------------------------------------------------------------------
-// Membership: open shapes (boundaries are outside); a shell is the set of
-// points inside exactly one of its two shapes. NaN gives false.
+// Membership (the six shape tests are declared in shapes/shapes.h)
 // ---------------------------------------------------------------------------
 
-bool inBox(double cx, double cy, double cz, double wx, double wy, double wz, double x, double y,
-           double z);
-bool inBoxShell(double cx, double cy, double cz, double wx, double wy, double wz, double vx,
-                double vy, double vz, double x, double y, double z);
-bool inSphere(double cx, double cy, double cz, double R, double x, double y, double z);
-bool inSphereShell(double cx, double cy, double cz, double r1, double r2, double x, double y,
-                   double z);
-bool inCylinder(double cx, double cy, double cz, double R, double L, double x, double y,
-                double z);  // axis parallel to x, full length L
-bool inCylinderShell(double cx, double cy, double cz, double r1, double r2, double L, double x,
-                     double y, double z);
 // Is the point in region regionID. Before a load, or with a regionID outside
 // [0, number of regions), ends the process through errorOut.
 bool inRegion(double x, double y, double z, int regionID);

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace tavo::offscreen {
 

@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace tavo::offscreen {
 

@@ -20,9 +20,9 @@
 #include <mutex>
 #include <thread>
 
+#include "formats/png.h"
 #include "offscreen/context.h"
 #include "offscreen/fontText.h"
-#include "offscreen/png.h"
 
 extern char** environ;
 
@@ -502,7 +502,7 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
                 kind == OutputKind::sequence ? sequenceName(output, index) : output;
             const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
             try {
-              writePng(scratch, settings.width, settings.height, rgb);
+              formats::writePng(scratch, settings.width, settings.height, rgb);
             } catch (...) {
               std::remove(scratch.c_str());
               throw;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/error.h"
 #include "scene/scene.h"
-#include "textio/error.h"
 #include "trajectory/trajectory.h"
 
 namespace tavo::offscreen {

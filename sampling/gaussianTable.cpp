@@ -24,9 +24,9 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"
+#include "formats/textReader.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
-#include "textio/inputReader.h"
 
 namespace {
 

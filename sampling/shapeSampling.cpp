@@ -20,10 +20,10 @@
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"
+#include "formats/textReader.h"
 #include "sampling/drawSource.h"
 #include "sampling/randomNumber.h"
 #include "shapes/shapes.h"
-#include "textio/inputReader.h"
 
 namespace {
 

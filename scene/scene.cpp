@@ -10,8 +10,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "formats/error.h"
 #include "geometry/geometry.h"
-#include "textio/error.h"
 
 namespace tavo::scene {
 

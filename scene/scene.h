@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/regions.h"
 #include "scene/view.h"
 #include "trajectory/trajectory.h"
 
@@ -93,10 +94,7 @@ void drawAxisLetters(TextPainter& painter);
 
 // A region of a region file: type code and numbers as the geometry module
 // stores them (centre first), in the simulator's length unit.
-struct RegionShape {
-  int type = 0;
-  std::array<double, 9> params{};
-};
+using RegionShape = detail::RegionRow;
 // Wireframe outlines of the regions in scene units: boxes by their twelve
 // edges, spheres by three great circles, cylinders by their end circles and
 // four lines along the axis; a shell by both of its shapes.

@@ -1,6 +1,6 @@
-// shapes.h - membership tests of the six region shapes, for the modules that
-// need them (region table, samplers). Not installed: users reach the same
-// functions through geometry/geometry.h, which declares them identically.
+// shapes.h - membership tests of the six region shapes: the region table,
+// the samplers and the tools test points with them. Users reach them through
+// geometry/geometry.h, which includes this header.
 //
 // Open shapes: boundaries are outside. A shell is the set of points inside
 // exactly one of its two shapes. Widths and the cylinder length L are full

@@ -1,6 +1,8 @@
 # Run as a script (cmake -DROOT=<source tree> -P moduleGraph.cmake): the
 # folders of the library and its programs depend on each other through
-# #include "folder/..." lines, and those dependencies must form no cycle.
+# #include "folder/..." lines. Those dependencies must form no cycle, the
+# file formats must depend on no other module, and a folder may include only
+# the headers another folder offers (below), never its internals.
 # The folders of tests, benchmarks, fuzzers, examples and tools may use any
 # module and are not modules themselves.
 cmake_minimum_required(VERSION 3.20)
@@ -16,19 +18,50 @@ foreach(entry ${entries})
   endif()
 endforeach()
 
+# The headers each folder offers the others; "*" is every header (the file
+# formats: one header per format). A folder missing here offers nothing.
+set(offers_formats "*")
+set(offers_shapes shapes.h)
+set(offers_datastore dataFetcher.h errorLog.h liveMolecules.h)  # the last two: the library's own
+set(offers_sampling randomNumber.h)
+set(offers_geometry geometry.h)
+set(offers_trajectory trajectory.h)
+set(offers_scene scene.h view.h)
+set(offers_viewer glutCommon.h)  # the GLUT window code the explorer shares
+set(offers_offscreen render.h)
+set(offers_explorer explorer.h)
+set(leaves formats)  # modules that use no other module
+
 # uses_<m>: the other modules whose headers m includes.
+set(internals "")
 foreach(m ${modules})
   set(uses_${m} "")
   file(GLOB sources ${ROOT}/${m}/*.cpp ${ROOT}/${m}/*.h)
   foreach(source ${sources})
     file(STRINGS ${source} includes REGEX "^#include \"[^/\"]+/")
     foreach(line ${includes})
-      string(REGEX REPLACE "^#include \"([^/\"]+)/.*" "\\1" used "${line}")
-      if(NOT used STREQUAL m AND used IN_LIST modules AND NOT used IN_LIST uses_${m})
-        list(APPEND uses_${m} ${used})
+      string(REGEX REPLACE "^#include \"([^/\"]+)/([^\"]*)\".*" "\\1;\\2" parts "${line}")
+      list(GET parts 0 used)
+      list(GET parts 1 header)
+      if(NOT used STREQUAL m AND used IN_LIST modules)
+        if(NOT used IN_LIST uses_${m})
+          list(APPEND uses_${m} ${used})
+        endif()
+        if(NOT offers_${used} STREQUAL "*" AND NOT header IN_LIST offers_${used})
+          file(RELATIVE_PATH where ${ROOT} ${source})
+          string(APPEND internals "\n  ${where} includes ${used}/${header}")
+        endif()
       endif()
     endforeach()
   endforeach()
+endforeach()
+if(internals)
+  message(FATAL_ERROR "folders that include another folder's internals:${internals}")
+endif()
+foreach(m ${leaves})
+  if(uses_${m})
+    message(FATAL_ERROR "${m} must use no other module, but uses ${uses_${m}}")
+  endif()
 endforeach()
 
 # Peel off modules that use no module left; whatever remains lies on a cycle.

@@ -25,8 +25,8 @@
 #include <shared_mutex>
 #include <utility>
 
-#include "datastore/movieFrame.h"
-#include "textio/inputReader.h"
+#include "formats/movie.h"
+#include "formats/textReader.h"
 #include "trajectory/trajectory.h"
 
 namespace tavo {

@@ -20,74 +20,11 @@
 #include <string_view>
 #include <vector>
 
-#include "textio/error.h"
+#include "formats/error.h"
+#include "formats/movie.h"  // Frame
+#include "formats/setup.h"  // Setup, Species
 
 namespace tavo {
-
-// ---------------------------------------------------------------------------
-// Setup
-// ---------------------------------------------------------------------------
-
-struct Species {
-  int id = 0;
-  std::string name;
-  double mass = 0.0;       // atomic mass
-  double size = 0.0;       // diameter, metres
-  double diffusion = 0.0;  // diffusion constant, m^2/s
-  int slots = 0;           // capacity: the most live molecules a frame may hold
-  int initialAlive = 0;    // live molecules at the start of the run
-  int region = 0;          // region the species lives in
-};
-
-// A forward (bimolecular) reaction line: reactant1 + reactant2 -> product.
-struct ForwardReactionLine {
-  int reactant1 = 0;
-  int reactant2 = 0;
-  int product = 0;
-  double kf = 0.0;
-};
-
-// A reverse (unimolecular) reaction line: reactant -> products.
-struct ReverseReactionLine {
-  int reactant = 0;
-  std::vector<int> products;
-  double kr = 0.0;
-};
-
-// A setup file read into a value, by the parser that loads the data store.
-struct Setup {
-  std::string path;
-  std::vector<Species> species;              // indexed by species ID
-  std::vector<ForwardReactionLine> forward;  // in file order
-  std::vector<ReverseReactionLine> reverse;  // in file order
-  double temperature = 0.0;                  // K
-  double viscosity = 0.0;
-  double pH = 0.0;
-  int totalStep = 0;      // number of simulation steps
-  double timeStep = 0.0;  // seconds per step
-
-  // Reads a setup file; throws Error naming the file on any fault.
-  static Setup read(const std::string& path);
-  // ID of the species called `name`, or -1.
-  int speciesId(std::string_view name) const;
-};
-
-// ---------------------------------------------------------------------------
-// Frames
-// ---------------------------------------------------------------------------
-
-// One frame: per species, the live molecules' coordinates in file order as
-// contiguous doubles x0 y0 z0 x1 y1 z1 ... (metres, as written).
-struct Frame {
-  std::size_t index = 0;  // position of the frame in the movie
-  int step = 0;
-  double time = 0.0;  // step x the setup's time step, seconds
-  std::vector<std::vector<double>> positions;
-
-  int count(int species) const {
-    return static_cast<int>(positions[static_cast<std::size_t>(species)].size() / 3);
-  }
-};
 
 // ---------------------------------------------------------------------------
 // Movie

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "cli/frameSlice.h"
+#include "formats/error.h"
 #include "testSupport.h"
-#include "textio/error.h"
 
 namespace {
 

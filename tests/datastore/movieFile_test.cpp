@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "allocationCounter.h"
-#include "datastore/movieFrame.h"
+#include "formats/movie.h"
 #include "testSupport.h"
 
 namespace {

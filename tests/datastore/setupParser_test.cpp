@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "datastore/setupData.h"
+#include "formats/setup.h"
+#include "formats/textReader.h"
 #include "sampling/randomNumber.h"
 #include "testSupport.h"
-#include "textio/inputReader.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "offscreen/png.h"
+#include "formats/png.h"
 #include "windowSupport.h"
 
 namespace {
@@ -197,7 +197,7 @@ TEST_F(ExplorerWindow, ScreenshotKeyWritesThePictureOfTheWindow) {
   EXPECT_EQ(readFile(file("stdout.txt")), "tavo-step12.png\n");
   int width = 0, height = 0;
   const std::vector<std::uint8_t> png =
-      tavo::offscreen::readPng(file("tavo-step12.png"), width, height);
+      tavo::formats::readPng(file("tavo-step12.png"), width, height);
   ASSERT_EQ(width, window.width);
   ASSERT_EQ(height, window.height);
   EXPECT_TRUE(png == std::vector<std::uint8_t>(window.data.begin(), window.data.end()));

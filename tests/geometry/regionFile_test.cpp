@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "formats/regions.h"
+#include "formats/textReader.h"
 #include "geometry/geometry.h"
-#include "geometry/regionFile.h"
 #include "geometry/regionTable.h"
 #include "testSupport.h"
-#include "textio/inputReader.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/png.h"
 #include "geometry/geometry.h"
-#include "offscreen/png.h"
 #include "offscreen/render.h"
 #include "testSupport.h"
 
@@ -244,7 +244,7 @@ TEST_F(RenderJob, SequencePartsCombineIntoOneNumberedSequence) {
     char name[32];
     std::snprintf(name, sizeof name, "seq/f%03d.png", k);
     ASSERT_TRUE(exists(name)) << name;
-    off::readPng(name, w, h);
+    tavo::formats::readPng(name, w, h);
     EXPECT_EQ(w, 64);
     EXPECT_EQ(h, 48);
   }
@@ -257,7 +257,7 @@ TEST_F(RenderJob, OnePictureHoldsOneFrame) {
   EXPECT_FALSE(exists("one.png"));
   off::render(*movie_, {3}, "one.png", settings_, 25, nullptr);
   int w = 0, h = 0;
-  off::readPng("one.png", w, h);
+  tavo::formats::readPng("one.png", w, h);
   EXPECT_EQ(w * 1000 + h, 64 * 1000 + 48);
 }
 
@@ -313,7 +313,7 @@ TEST_F(RenderJob, FailuresRemoveThePartialFileAndNameTheFrame) {
   EXPECT_FALSE(exists("none.mp4"));
   EXPECT_EQ(command("ls -A | grep -c part"), "0");  // no scratch file left
   // A full disk is a failed picture, not a short one.
-  EXPECT_THROW(off::writePng("/dev/full", 64, 48, std::vector<std::uint8_t>(64 * 48 * 3)),
+  EXPECT_THROW(tavo::formats::writePng("/dev/full", 64, 48, std::vector<std::uint8_t>(64 * 48 * 3)),
                tavo::Error);
   // A sequence into a folder that is missing fails at its first picture.
   try {

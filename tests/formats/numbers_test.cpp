@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/numberFormat.h"
+#include "formats/numbers.h"
 #include "testSupport.h"
 
 namespace {
 
-using tavo::cli::shortest;
+using tavo::formats::shortest;
 
 TEST(NumberFormatTest, ReadsBackAsTheSameBits) {
   // Plain, periodic, movie-like, integral beyond 2^53, the extremes.
@@ -41,7 +41,7 @@ TEST(NumberFormatTest, ReadsBackAsTheSameBits) {
     std::string text = shortest(v);
     double back = std::strtod(text.c_str(), nullptr);
     EXPECT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text;
-    EXPECT_LE(text.size(), tavo::cli::kMaxNumberChars);
+    EXPECT_LE(text.size(), tavo::formats::kMaxNumberChars);
   }
 }
 

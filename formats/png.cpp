@@ -1,5 +1,5 @@
 // png.cpp - PNG files through libpng's simplified interface.
-#include "offscreen/png.h"
+#include "formats/png.h"
 
 #include <png.h>
 
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <memory>
 
-#include "textio/error.h"
+#include "formats/error.h"
 
-namespace tavo::offscreen {
+namespace tavo::formats {
 
 namespace {
 
@@ -62,4 +62,4 @@ std::vector<std::uint8_t> readPng(const std::string& path, int& width, int& heig
   return rgb;
 }
 
-}  // namespace tavo::offscreen
+}  // namespace tavo::formats

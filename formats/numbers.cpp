@@ -1,4 +1,4 @@
-// numberFormat.cpp - shortest round-trip text of numbers.
+// numbers.cpp - shortest round-trip text of numbers.
 //
 // std::to_chars finds the shortest digits of any double, but a movie's
 // coordinates were printed with seven significant digits, and for those a
@@ -10,13 +10,13 @@
 // interval that at most one of them reads back as the value: the digits kept
 // are then the shortest ones, the same to_chars would find. Everything else
 // goes to to_chars.
-#include "cli/numberFormat.h"
+#include "formats/numbers.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-namespace tavo::cli {
+namespace tavo::formats {
 
 namespace {
 
@@ -115,4 +115,4 @@ std::string shortest(double value) {
   return std::string(buf, putShortest(buf, value));
 }
 
-}  // namespace tavo::cli
+}  // namespace tavo::formats

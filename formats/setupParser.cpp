@@ -17,8 +17,8 @@
 #include <string>
 #include <utility>
 
-#include "datastore/setupData.h"
-#include "textio/inputReader.h"
+#include "formats/setup.h"
+#include "formats/textReader.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-// outputFile.cpp - path identity, buffered output, and files written aside
+// output.cpp - path identity, buffered output, and files written aside
 // then renamed.
 //
 // Temporaries are listed so that an interrupting signal (Ctrl-C, a kill)
 // removes them too: the handler unlinks every listed name, then lets the
 // signal end the process as it would have. The list is only changed with
 // those signals blocked, so the handler never sees it half-updated.
-#include "cli/outputFile.h"
+#include "formats/output.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,11 +17,11 @@
 #include <filesystem>
 #include <set>
 
-#include "textio/error.h"
+#include "formats/error.h"
 
 namespace fs = std::filesystem;
 
-namespace tavo::cli {
+namespace tavo::formats {
 
 namespace {
 
@@ -242,4 +242,4 @@ void OutputFile::commit() {
     throw Error(name() + ": cannot rename the finished file into place: " + describeErrno(error));
 }
 
-}  // namespace tavo::cli
+}  // namespace tavo::formats

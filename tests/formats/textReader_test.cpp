@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "textio/inputReader.h"
+#include "formats/textReader.h"
 
 namespace {
 

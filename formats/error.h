@@ -7,8 +7,8 @@
 // process: an interpreter or a viewer window outlives a bad file. The
 // functions of dataFetcher.h, randomNumber.h and geometry.h keep their own
 // policy (errorOut ends the process).
-#ifndef TAVO_TEXTIO_ERROR_H
-#define TAVO_TEXTIO_ERROR_H
+#ifndef TAVO_FORMATS_ERROR_H
+#define TAVO_FORMATS_ERROR_H
 
 #include <stdexcept>
 #include <string>
@@ -23,4 +23,4 @@ class Error : public std::runtime_error {
 
 }  // namespace tavo
 
-#endif  // TAVO_TEXTIO_ERROR_H
+#endif  // TAVO_FORMATS_ERROR_H

@@ -1,12 +1,12 @@
 // png.h - writing a picture as a PNG file with libpng.
-#ifndef TAVO_OFFSCREEN_PNG_H
-#define TAVO_OFFSCREEN_PNG_H
+#ifndef TAVO_FORMATS_PNG_H
+#define TAVO_FORMATS_PNG_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace tavo::offscreen {
+namespace tavo::formats {
 
 // Writes 8-bit RGB rows, top row first, to `path`. Throws Error naming the
 // file when it cannot be created or written in full (a full disk included);
@@ -16,6 +16,6 @@ void writePng(const std::string& path, int width, int height, const std::vector<
 // Reads an 8-bit RGB or RGBA PNG back as RGB rows (tests and checks).
 std::vector<std::uint8_t> readPng(const std::string& path, int& width, int& height);
 
-}  // namespace tavo::offscreen
+}  // namespace tavo::formats
 
-#endif  // TAVO_OFFSCREEN_PNG_H
+#endif  // TAVO_FORMATS_PNG_H

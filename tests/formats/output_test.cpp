@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "cli/outputFile.h"
+#include "formats/error.h"
+#include "formats/output.h"
 #include "testSupport.h"
-#include "textio/error.h"
 
 namespace {
 
-using tavo::cli::isInside;
-using tavo::cli::OutputFile;
-using tavo::cli::samePath;
+using tavo::formats::isInside;
+using tavo::formats::OutputFile;
+using tavo::formats::samePath;
 using tavo::test::readFile;
 using tavo::test::writeFile;
 
@@ -107,7 +107,7 @@ TEST(OutputFileTest, FailuresNameTheOutput) {
   }
   int full = open("/dev/full", O_WRONLY);
   ASSERT_GE(full, 0);
-  tavo::cli::Output out(full, "full.txt");
+  tavo::formats::Output out(full, "full.txt");
   out.text("x");
   EXPECT_THROW(out.flush(), tavo::Error);
   close(full);
@@ -170,8 +170,8 @@ TEST(RequireNotInputTest, RefusesAnInputUnderAnyName) {
   writeFile("setup", "s");
   link("movie", "alias");
   for (const char* output : {"movie", "./movie", "alias", "setup"})
-    EXPECT_THROW(tavo::cli::requireNotInput(output, {"setup", "movie"}), tavo::Error) << output;
-  EXPECT_NO_THROW(tavo::cli::requireNotInput("table", {"setup", "movie"}));
+    EXPECT_THROW(tavo::formats::requireNotInput(output, {"setup", "movie"}), tavo::Error) << output;
+  EXPECT_NO_THROW(tavo::formats::requireNotInput("table", {"setup", "movie"}));
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// inputReader.h - bounded, exact reading of whitespace-separated text input,
+// textReader.h - bounded, exact reading of whitespace-separated text input,
 // and the memory budget for tables sized from input counts. Shared by the
 // library's file loaders; not installed.
-#ifndef TAVO_TEXTIO_INPUTREADER_H
-#define TAVO_TEXTIO_INPUTREADER_H
+#ifndef TAVO_FORMATS_TEXTREADER_H
+#define TAVO_FORMATS_TEXTREADER_H
 
 #include <cstdarg>
 #include <cstddef>
@@ -111,4 +111,4 @@ class TableBudget {
 
 }  // namespace tavo::detail
 
-#endif  // TAVO_TEXTIO_INPUTREADER_H
+#endif  // TAVO_FORMATS_TEXTREADER_H

@@ -1,19 +1,72 @@
-// setupData.h - a setup file read into a value. Not installed.
+// setup.h - the setup file: a setup read into a value (tavo::Setup), and the
+// one parser of setup files beneath it (readSetup).
 //
-// readSetup is the one parser of setup files: initDataStructure_fromFile
-// publishes its value into the data store, and code beyond the core (the
-// trajectory module) keeps it as a value without touching the store. The
+// initDataStructure_fromFile publishes readSetup's value into the data
+// store; code beyond the core (Setup::read) keeps it as a value. The
 // parser prints nothing, writes nothing to errors.txt and never ends the
 // process: every fault of the file throws tavo::Error with the message that
 // the store's load reports through errorOut.
-#ifndef TAVO_DATASTORE_SETUPDATA_H
-#define TAVO_DATASTORE_SETUPDATA_H
+#ifndef TAVO_FORMATS_SETUP_H
+#define TAVO_FORMATS_SETUP_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "datastore/dataFetcher.h"
-#include "textio/error.h"
+#include "formats/error.h"
+#include "formats/reactionTables.h"
+
+namespace tavo {
+
+// ---------------------------------------------------------------------------
+// Setup
+// ---------------------------------------------------------------------------
+
+struct Species {
+  int id = 0;
+  std::string name;
+  double mass = 0.0;       // atomic mass
+  double size = 0.0;       // diameter, metres
+  double diffusion = 0.0;  // diffusion constant, m^2/s
+  int slots = 0;           // capacity: the most live molecules a frame may hold
+  int initialAlive = 0;    // live molecules at the start of the run
+  int region = 0;          // region the species lives in
+};
+
+// A forward (bimolecular) reaction line: reactant1 + reactant2 -> product.
+struct ForwardReactionLine {
+  int reactant1 = 0;
+  int reactant2 = 0;
+  int product = 0;
+  double kf = 0.0;
+};
+
+// A reverse (unimolecular) reaction line: reactant -> products.
+struct ReverseReactionLine {
+  int reactant = 0;
+  std::vector<int> products;
+  double kr = 0.0;
+};
+
+// A setup file read into a value, by the parser that loads the data store.
+struct Setup {
+  std::string path;
+  std::vector<Species> species;              // indexed by species ID
+  std::vector<ForwardReactionLine> forward;  // in file order
+  std::vector<ReverseReactionLine> reverse;  // in file order
+  double temperature = 0.0;                  // K
+  double viscosity = 0.0;
+  double pH = 0.0;
+  int totalStep = 0;      // number of simulation steps
+  double timeStep = 0.0;  // seconds per step
+
+  // Reads a setup file; throws Error naming the file on any fault.
+  static Setup read(const std::string& path);
+  // ID of the species called `name`, or -1.
+  int speciesId(std::string_view name) const;
+};
+
+}  // namespace tavo
 
 namespace tavo::detail {
 
@@ -94,4 +147,4 @@ void chargeSetupTable(TableBudget& budget, const char* what, double bytes);
 
 }  // namespace tavo::detail
 
-#endif  // TAVO_DATASTORE_SETUPDATA_H
+#endif  // TAVO_FORMATS_SETUP_H

@@ -1,4 +1,4 @@
-// outputFile.h - writing output files safely.
+// output.h - writing output files safely.
 //
 // Output is buffered and written to a temporary file beside its target; only
 // a complete file is renamed onto the target, so a failed or interrupted
@@ -6,8 +6,8 @@
 // stays intact until the new one is whole. Outputs are checked against the
 // command's inputs first: writing aside and renaming would otherwise replace
 // an input that is still being read.
-#ifndef TAVO_CLI_OUTPUTFILE_H
-#define TAVO_CLI_OUTPUTFILE_H
+#ifndef TAVO_FORMATS_OUTPUT_H
+#define TAVO_FORMATS_OUTPUT_H
 
 #include <cstddef>
 #include <memory>
@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tavo::cli {
+namespace tavo::formats {
 
 // ---------------------------------------------------------------------------
 // Paths
@@ -92,6 +92,6 @@ class OutputFile : public Output {
   std::string temporary_;  // empty once renamed
 };
 
-}  // namespace tavo::cli
+}  // namespace tavo::formats
 
-#endif  // TAVO_CLI_OUTPUTFILE_H
+#endif  // TAVO_FORMATS_OUTPUT_H

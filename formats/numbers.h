@@ -1,16 +1,16 @@
-// numberFormat.h - numbers as text that reads back exactly.
+// numbers.h - numbers as text that reads back exactly.
 //
 // Every double is printed in its shortest form that strtod turns back into
 // the same bits (std::to_chars without a precision), so exported positions
 // and times lose nothing and carry no noise digits.
-#ifndef TAVO_CLI_NUMBERFORMAT_H
-#define TAVO_CLI_NUMBERFORMAT_H
+#ifndef TAVO_FORMATS_NUMBERS_H
+#define TAVO_FORMATS_NUMBERS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-namespace tavo::cli {
+namespace tavo::formats {
 
 // Room that putShortest and putInteger may fill ("-2.2250738585072014e-308"
 // is 24 characters, an int64 at most 20).
@@ -23,6 +23,6 @@ char* putInteger(char* out, std::int64_t value);
 
 std::string shortest(double value);
 
-}  // namespace tavo::cli
+}  // namespace tavo::formats
 
-#endif  // TAVO_CLI_NUMBERFORMAT_H
+#endif  // TAVO_FORMATS_NUMBERS_H

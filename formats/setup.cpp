@@ -3,8 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "datastore/setupData.h"
-#include "trajectory/trajectory.h"
+#include "formats/setup.h"
 
 namespace tavo {
 

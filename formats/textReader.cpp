@@ -1,5 +1,5 @@
-// inputReader.cpp - bounded token reading and the table memory budget.
-#include "textio/inputReader.h"
+// textReader.cpp - bounded token reading and the table memory budget.
+#include "formats/textReader.h"
 
 #include <unistd.h>
 

@@ -1,15 +1,15 @@
-// movieFrame.h - the one frame parser of the movie file, shared by
-// readMovie_fromFile (which publishes a frame into the data store) and the
-// trajectory module (which indexes a movie and reads frames into values).
-// Not installed; nothing outside the library includes it.
+// movie.h - the movie file: a frame as a value (tavo::Frame), the one frame
+// parser, shared by readMovie_fromFile (which publishes a frame into the data
+// store) and the trajectory module (which indexes a movie and reads frames
+// into values), and the writer's number form.
 //
 // A frame is read through a MovieInput, a bounded token reader over a file
 // descriptor, into buffers the caller owns; nothing here touches the data
 // store or any process-wide buffer, so any number of frames may be read at
 // once from any number of threads. Faults are thrown as FrameError, which
 // carries both the movie reader's own message and the place of the fault.
-#ifndef TAVO_DATASTORE_MOVIEFRAME_H
-#define TAVO_DATASTORE_MOVIEFRAME_H
+#ifndef TAVO_FORMATS_MOVIE_H
+#define TAVO_FORMATS_MOVIE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -17,7 +17,28 @@
 #include <string>
 #include <vector>
 
-#include "textio/error.h"
+#include "formats/error.h"
+
+namespace tavo {
+
+// ---------------------------------------------------------------------------
+// Frames
+// ---------------------------------------------------------------------------
+
+// One frame: per species, the live molecules' coordinates in file order as
+// contiguous doubles x0 y0 z0 x1 y1 z1 ... (metres, as written).
+struct Frame {
+  std::size_t index = 0;  // position of the frame in the movie
+  int step = 0;
+  double time = 0.0;  // step x the setup's time step, seconds
+  std::vector<std::vector<double>> positions;
+
+  int count(int species) const {
+    return static_cast<int>(positions[static_cast<std::size_t>(species)].size() / 3);
+  }
+};
+
+}  // namespace tavo
 
 namespace tavo::detail {
 
@@ -181,6 +202,15 @@ int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink);
 // damaged frame throws FrameError.
 bool scanFrame(MovieInput& in, std::span<const int> slots, int& step, std::span<int> counts);
 
+// ---------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------
+
+// Writes `v` at `p` as printf("%E ") does (at most kMaxScientificChars
+// characters) and returns the end.
+inline constexpr std::size_t kMaxScientificChars = 64;
+char* putScientific(char* p, double v);
+
 }  // namespace tavo::detail
 
-#endif  // TAVO_DATASTORE_MOVIEFRAME_H
+#endif  // TAVO_FORMATS_MOVIE_H

@@ -1,11 +1,11 @@
-// movieFrame.cpp - the movie frame parser: token input, number conversion,
+// movie.cpp - the movie frame parser: token input, number conversion,
 // the frame's grammar, and its two uses (reading a frame, scanning one for
 // an index).
 //
 // Reading is a hot path, so it does not go through fscanf: it scans a
 // window filled with pread(). The results are those of "%s", "%d" and "%lf":
 // every coordinate read equals strtod() of its text.
-#include "datastore/movieFrame.h"
+#include "formats/movie.h"
 
 #include <unistd.h>
 
@@ -16,12 +16,13 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <utility>
 
-#include "textio/inputReader.h"
+#include "formats/textReader.h"
 
 namespace tavo::detail {
 
@@ -715,6 +716,25 @@ bool scanFrame(MovieInput& in, std::span<const int> slots, int& step, std::span<
     if (e.info().atEnd && e.info().fault != FrameFault::io) return false;
     throw;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------
+
+// printf("%E ") of v at p; returns the end. to_chars is correctly rounded
+// like glibc's printf; only the letters differ in case.
+char* putScientific(char* p, double v) {
+  char* start = p;
+  p = std::to_chars(p, p + 64, v, std::chars_format::scientific, 6).ptr;
+  if (std::isfinite(v)) {
+    start[std::signbit(v) ? 9 : 8] = 'E';  // "-d.dddddde+XX": the 'e' is fixed
+  } else {
+    for (char* c = start; c < p; ++c)
+      if (*c >= 'a' && *c <= 'z') *c = static_cast<char>(*c - 'a' + 'A');
+  }
+  *p++ = ' ';
+  return p;
 }
 
 }  // namespace tavo::detail
