@@ -17,8 +17,17 @@ namespace tavo {
 
 class Error : public std::runtime_error {
  public:
-  explicit Error(const std::string& message) : std::runtime_error(message) {}
-  explicit Error(const char* message) : std::runtime_error(message) {}
+  explicit Error(const std::string& message, int errorNumber = 0)
+      : std::runtime_error(message), errorNumber_(errorNumber) {}
+  explicit Error(const char* message, int errorNumber = 0)
+      : std::runtime_error(message), errorNumber_(errorNumber) {}
+
+  // The errno of the system call that failed (ENOENT for a missing file,
+  // EACCES for one that may not be read, ...); 0 for a fault of the content.
+  int errorNumber() const noexcept { return errorNumber_; }
+
+ private:
+  int errorNumber_ = 0;
 };
 
 }  // namespace tavo

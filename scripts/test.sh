@@ -38,8 +38,10 @@ jobs=$(nproc)
 echo "== Release build"
 soak=OFF
 [[ $mode == soak ]] && soak=ON
+# Every part forced on: a missing package fails here, naming it.
+all_parts=(-DTAVO_BUILD_VIEWER=ON -DTAVO_BUILD_RENDER=ON -DTAVO_BUILD_EXPLORER=ON -DTAVO_BUILD_CLI=ON)
 cmake_configure build -DCMAKE_BUILD_TYPE=Release -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=ON \
-                -DTAVO_BUILD_VIEWER=ON -DTAVO_SOAK_TESTS=$soak
+                "${all_parts[@]}" -DTAVO_BUILD_PYTHON=ON -DTAVO_SOAK_TESTS=$soak
 cmake --build build -j "$jobs"
 if [[ $mode == soak ]]; then
   echo "== playback soaks"
@@ -54,7 +56,7 @@ echo "== Release tests"
 # ---- sanitizer build and suite --------------------------------------------
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 cmake_configure build-asan -DCMAKE_BUILD_TYPE=Debug -DTAVO_SANITIZE=address,undefined \
-                -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=ON
+                -DTAVO_BUILD_TESTS=ON -DTAVO_BUILD_BENCH=OFF "${all_parts[@]}"
 cmake --build build-asan -j "$jobs"
 echo "== sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
@@ -65,7 +67,8 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== fuzzers"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DTAVO_BUILD_FUZZERS=ON -DTAVO_SANITIZE=address,undefined -DTAVO_BUILD_TESTS=OFF \
-      -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF -DTAVO_BUILD_RENDER=OFF -DTAVO_READ_BUFFER_BYTES=7 >/dev/null
+      -DTAVO_BUILD_BENCH=OFF -DTAVO_BUILD_VIEWER=OFF -DTAVO_BUILD_RENDER=OFF -DTAVO_BUILD_EXPLORER=OFF \
+      -DTAVO_BUILD_CLI=OFF -DTAVO_BUILD_PYTHON=OFF -DTAVO_READ_BUFFER_BYTES=7 >/dev/null
 cmake --build build-fuzz -j "$jobs"
 fuzz_seconds=${TAVO_FUZZ_SECONDS:-60}
 for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do

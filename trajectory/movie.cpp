@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -405,6 +406,41 @@ Frame Movie::read(std::size_t k) const {
   Frame frame;
   read(k, frame);
   return frame;
+}
+
+// ---------------------------------------------------------------------------
+// The padded layout
+// ---------------------------------------------------------------------------
+
+std::size_t Movie::slotCount() const {
+  std::size_t n = 0;
+  for (int s : impl_->slots) n += static_cast<std::size_t>(s);
+  return n;
+}
+
+std::vector<int> Movie::slotSpecies() const {
+  std::vector<int> ids;
+  ids.reserve(slotCount());
+  for (std::size_t s = 0; s < impl_->slots.size(); ++s)
+    ids.insert(ids.end(), static_cast<std::size_t>(impl_->slots[s]), static_cast<int>(s));
+  return ids;
+}
+
+void Movie::readPadded(std::size_t k, Frame& scratch, double* positions,
+                       std::uint8_t* alive) const {
+  read(k, scratch);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (std::size_t s = 0; s < impl_->slots.size(); ++s) {
+    const auto slots = static_cast<std::size_t>(impl_->slots[s]);
+    const std::vector<double>& xyz = scratch.positions[s];
+    const std::size_t live = xyz.size() / 3;
+    std::copy(xyz.begin(), xyz.end(), positions);
+    std::fill(positions + xyz.size(), positions + 3 * slots, nan);
+    std::fill(alive, alive + live, std::uint8_t{1});
+    std::fill(alive + live, alive + slots, std::uint8_t{0});
+    positions += 3 * slots;
+    alive += slots;
+  }
 }
 
 }  // namespace tavo

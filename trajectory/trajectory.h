@@ -76,6 +76,19 @@ class Movie {
   // below the one before it.
   std::size_t refresh(std::int64_t maxBytes = -1);
 
+  // -- The padded layout: every slot of every species, in setup order. ------
+  // Molecules are compacted in a movie, so slot i of a species in a frame is
+  // its i-th live molecule there, not one molecule's identity over time.
+  std::size_t slotCount() const;         // the sum of the species' slots
+  std::vector<int> slotSpecies() const;  // the species ID of each slot
+
+  // Reads frame k into slotCount() x 3 doubles at `positions` (x y z per
+  // slot; NaN in empty slots) and slotCount() bytes at `alive` (1 for a live
+  // molecule, 0 for an empty slot). `scratch` is a Frame to read through,
+  // reused from call to call. Throws as read() does; the outputs are then
+  // unspecified.
+  void readPadded(std::size_t k, Frame& scratch, double* positions, std::uint8_t* alive) const;
+
   // -- Frames. --------------------------------------------------------------
   // Reads frame k (negative k is not accepted here; callers resolve it).
   // Every coordinate equals strtod of its text. A read that throws leaves

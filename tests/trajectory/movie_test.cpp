@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -210,6 +211,35 @@ TEST(MovieIndex, RefreshAfterAppendsOfWholeAndPartialFrames) {
   }
   EXPECT_EQ(pieces.refresh(1), 0u);
   EXPECT_TRUE(pieces.complete());
+}
+
+// The padded layout: every slot of every species in setup order, the live
+// molecules first, NaN and 0 in the empty slots.
+TEST(MoviePadded, SlotsInSetupOrderWithTheLiveMoleculesFirst) {
+  writeFile("m.Tavomovie", writerMovie());
+  Movie movie(setupOf(kSlots), "m.Tavomovie");
+  ASSERT_EQ(movie.slotCount(), 9u);
+  EXPECT_EQ(movie.slotSpecies(), (std::vector<int>{0, 0, 0, 1, 1, 2, 2, 2, 2}));
+  Frame scratch;
+  std::vector<double> xyz(27);
+  std::vector<std::uint8_t> alive(9);
+  for (std::size_t k = 0; k < movie.size(); ++k) {
+    movie.readPadded(k, scratch, xyz.data(), alive.data());
+    const Frame frame = movie.read(k);
+    std::size_t slot = 0;
+    for (std::size_t s = 0; s < kSlots.size(); ++s)
+      for (int i = 0; i < kSlots[s]; ++i, ++slot) {
+        const bool live = i < frame.count(static_cast<int>(s));
+        EXPECT_EQ(alive[slot], live ? 1 : 0) << k << " " << slot;
+        for (std::size_t a = 0; a < 3; ++a) {
+          const double v = xyz[3 * slot + a];
+          if (live)
+            EXPECT_EQ(v, frame.positions[s][3 * static_cast<std::size_t>(i) + a]);
+          else
+            EXPECT_TRUE(std::isnan(v));
+        }
+      }
+  }
 }
 
 // A token running into the end of the file may be a frame still being
