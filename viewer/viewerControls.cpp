@@ -3,6 +3,7 @@
 // playback step. The GLUT callbacks in glutCommon.cpp wrap
 // these and do the drawing.
 #include <cmath>
+#include <numbers>
 
 #include "datastore/dataFetcher.h"
 #include "viewer/glutCommon.h"
@@ -11,7 +12,6 @@ namespace tavo::viewer {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 
 // GLUT's codes, repeated here so that this file needs no GLUT header.
 constexpr int kKeyLeft = 100;
@@ -165,9 +165,9 @@ After onActiveMotion(State& s, int x, int y) {
   const double w = s.WINDOW_SIZE_X;
   const double h = s.WINDOW_SIZE_Y;
   if (s.LEFT_MOUSE_DOWN) {
-    s.theta = static_cast<float>(x / w * 2.0 * kPi);
+    s.theta = static_cast<float>(x / w * 2.0 * std::numbers::pi);
   } else if (s.RIGHT_MOUSE_DOWN) {
-    s.phi = static_cast<float>(y / h * kPi);
+    s.phi = static_cast<float>(y / h * std::numbers::pi);
   } else if (s.MIDDLE_BUTTON_DOWN) {
     s.radius = static_cast<float>(y / 100.0);
   }
@@ -178,8 +178,8 @@ After onPassiveMotion(State& s, int x, int y) {
   if (s.WINDOW_SIZE_X <= 0 || s.WINDOW_SIZE_Y <= 0) return After::nothing;
   const double w = s.WINDOW_SIZE_X;
   const double h = s.WINDOW_SIZE_Y;
-  s.theta = static_cast<float>((x / w + x / w) * 2.0 * kPi);
-  s.phi = static_cast<float>(y / h * 2.0 * kPi);
+  s.theta = static_cast<float>((x / w + x / w) * 2.0 * std::numbers::pi);
+  s.phi = static_cast<float>(y / h * 2.0 * std::numbers::pi);
   return After::newView;
 }
 
