@@ -24,8 +24,9 @@ class Context {
   int limit() const { return limit_; }
   std::string renderer() const;
 
-  // The picture as 8-bit RGB rows, top row first, into `rgb` (resized).
-  void readPixels(std::vector<std::uint8_t>& rgb);
+  // The picture as 8-bit RGB rows (RGBA with `alpha`), top row first, into
+  // `pixels` (resized).
+  void readPixels(std::vector<std::uint8_t>& pixels, bool alpha = false);
 
  private:
   void release();

@@ -23,6 +23,7 @@
 #include "formats/png.h"
 #include "offscreen/context.h"
 #include "offscreen/fontText.h"
+#include "scene/figure.h"
 
 extern char** environ;
 
@@ -376,12 +377,14 @@ struct Renderer::Impl {
   Settings settings;
   scene::Picture picture;
   std::vector<std::string> names;
+  std::vector<double> sizes;  // per species, metres
   Context context;
   scene::Scene scene;
   std::unique_ptr<FontText> text;
   scene::Overlay overlay;
   std::vector<std::uint8_t> rgb;
-  double scale = 1.0;  // overlay size against the viewer's 500-pixel window
+  double scale = 1.0;   // overlay size against the viewer's 500-pixel window
+  bool framed = false;  // the camera and sphere scale are settled
 
   Impl(const Setup& setup, const Settings& s)
       : settings(s), context(checkedSize(s.width), checkedSize(s.height)) {
@@ -391,12 +394,21 @@ struct Renderer::Impl {
     picture.style = s.style;
     picture.regions = s.regions;
     picture.sphereSprites = s.sphereSprites;
+    picture.colours = s.colours;
+    picture.hidden = s.hidden;
+    picture.background = s.background;
+    picture.transparent = s.transparent;
+    picture.axes = s.axes;
+    picture.letters = s.overlay;
     for (const Species& species : setup.species) {
-      picture.diameters.push_back(species.size * s.sphereScale);
+      sizes.push_back(species.size);
       names.push_back(species.name);
     }
+    const int n = static_cast<int>(names.size());
+    for (int q = static_cast<int>(picture.colours.size()); q < n; ++q)
+      picture.colours.push_back(scene::speciesColour(q, n));
     scale = std::max(1.0, std::min(s.width, s.height) / 500.0);
-    if (s.overlay)
+    if (s.overlay || s.scaleBar || !s.title.empty())
       text = std::make_unique<FontText>(defaultFontPath(),
                                         static_cast<int>(std::lround(12.0 * scale)));
   }
@@ -408,34 +420,98 @@ struct Renderer::Impl {
     return side;
   }
 
-  // Step and time at the top left, the legend at the top right, both sized
-  // for the picture: readable from 500 x 500 up to 3840 x 2160.
+  bool shown(std::size_t q) const { return !(q < settings.hidden.size() && settings.hidden[q]); }
+
+  // The fitted camera and the automatic sphere scale, from the first frame.
+  void frame(const Frame& first) {
+    if (framed) return;
+    framed = true;
+    if (settings.fit) {
+      const std::vector<double> points = settings.regions.empty()
+                                             ? scene::moleculePoints(first, settings.hidden)
+                                             : scene::outlinePoints(settings.regions);
+      picture.camera = scene::fitCamera(points, settings.width, settings.height);
+    }
+    double factor = settings.sphereScale;
+    if (settings.autoSphereScale)
+      factor = scene::autoSphereScale(sizes, settings.hidden, picture.camera, settings.height);
+    settings.sphereScale = factor;
+    picture.diameters.clear();
+    for (const double size : sizes) picture.diameters.push_back(size * factor);
+  }
+
+  // Step and time at the top left, the legend at the top right, a title at
+  // the top and a scale bar at the bottom left, all sized for the picture:
+  // readable from 500 x 500 up to 3840 x 2160. Text is light on a dark
+  // background and dark on a light one; on any background but the
+  // viewer's black it has an outline of the other kind.
   void layOut(const Frame& frame) {
     using Item = scene::OverlayItem;
     overlay.clear();
-    const scene::Colour grey{0.8f, 0.8f, 0.8f}, white{1.0f, 1.0f, 1.0f};
+    const bool light = scene::isLight(settings.background);
+    const scene::Colour quiet =
+        light ? scene::Colour{0.2f, 0.2f, 0.2f} : scene::Colour{0.8f, 0.8f, 0.8f};
+    const scene::Colour loud =
+        light ? scene::Colour{0.0f, 0.0f, 0.0f} : scene::Colour{1.0f, 1.0f, 1.0f};
+    const bool outlined = settings.transparent || light || settings.background.red > 0.0f ||
+                          settings.background.green > 0.0f || settings.background.blue > 0.0f;
+    const scene::Colour outline =
+        light ? scene::Colour{1.0f, 1.0f, 1.0f} : scene::Colour{0.0f, 0.0f, 0.0f};
+    const auto line = [&](float x, float y, scene::Colour c, std::string s,
+                          scene::Font font = scene::Font::label) {
+      Item item{Item::Kind::text, x, y, c, font, 0, std::move(s)};
+      item.outlined = outlined;
+      item.outline = outline;
+      overlay.push_back(std::move(item));
+    };
+    const auto fs = static_cast<float>(scale);
     const float margin = static_cast<float>(std::lround(8 * scale));
-    const float line = static_cast<float>(text->lineHeight(scene::Font::label));
-    const float top = static_cast<float>(settings.height) - margin - line * 0.8f;
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "step %d", frame.step);
-    overlay.push_back(Item{Item::Kind::text, margin, top, grey, scene::Font::label, 0, buffer});
-    std::snprintf(buffer, sizeof buffer, "t = %.6g s", frame.time);
-    overlay.push_back(
-        Item{Item::Kind::text, margin, top - line, grey, scene::Font::label, 0, buffer});
-    int widest = 0;
-    for (const std::string& name : names)
-      widest = std::max(widest, text->width(scene::Font::label, name.c_str()));
-    const float swatch = static_cast<float>(std::lround(10 * scale));
-    const float nameX = static_cast<float>(settings.width) - margin - static_cast<float>(widest);
-    const float swatchX = nameX - swatch * 1.5f;
-    const int n = static_cast<int>(names.size());
-    for (int q = 0; q < n; ++q) {
-      const float y = top - line * static_cast<float>(q);
-      overlay.push_back(Item{Item::Kind::swatch, swatchX, y + line * 0.3f,
-                             scene::speciesColour(q, n), scene::Font::label, swatch, ""});
-      overlay.push_back(Item{Item::Kind::text, nameX, y, white, scene::Font::label, 0,
-                             names[static_cast<std::size_t>(q)]});
+    const float height = static_cast<float>(text->lineHeight(scene::Font::label));
+    const float top = static_cast<float>(settings.height) - margin - height * 0.8f;
+    if (settings.overlay) {
+      char buffer[96];
+      std::snprintf(buffer, sizeof buffer, "step %d", frame.step);
+      line(margin, top, quiet, buffer);
+      std::snprintf(buffer, sizeof buffer, "t = %.6g s", frame.time);
+      line(margin, top - height, quiet, buffer);
+      int widest = 0;
+      for (std::size_t q = 0; q < names.size(); ++q)
+        if (shown(q)) widest = std::max(widest, text->width(scene::Font::label, names[q].c_str()));
+      const float shift = scene::legendShift(widest, fs);
+      int row = 0;
+      for (std::size_t q = 0; q < names.size(); ++q) {
+        if (!shown(q)) continue;
+        const scene::LegendRow r =
+            scene::legendRow(row++, settings.width, settings.height, fs, shift);
+        overlay.push_back(Item{Item::Kind::swatch, r.swatchX, r.swatchY, picture.colours[q],
+                               scene::Font::label, scene::legendSwatchSize(fs), ""});
+        line(r.nameX, r.nameY, loud, names[q]);
+      }
+    }
+    if (!settings.title.empty()) {
+      const float banner = static_cast<float>(text->lineHeight(scene::Font::banner));
+      const float x =
+          (static_cast<float>(settings.width) -
+           static_cast<float>(text->width(scene::Font::banner, settings.title.c_str()))) /
+          2.0f;
+      line(std::max(x, margin), static_cast<float>(settings.height) - margin - banner * 0.8f, loud,
+           settings.title, scene::Font::banner);
+    }
+    if (settings.scaleBar) {
+      const scene::ScaleBar bar =
+          scene::scaleBar(picture.camera, settings.height, settings.width / 4.0);
+      if (bar.pixels > 0) {
+        const float thick = std::max(2.0f, std::round(3.0f * fs));
+        Item box;
+        box.kind = Item::Kind::box;
+        box.x = margin;
+        box.y = margin;
+        box.width = static_cast<float>(bar.pixels);
+        box.height = thick;
+        box.colour = loud;
+        overlay.push_back(box);
+        line(margin, margin + thick + std::round(4.0f * fs), loud, bar.label);
+      }
     }
   }
 };
@@ -447,11 +523,21 @@ Renderer::~Renderer() = default;
 
 std::string Renderer::rendererName() const { return impl_->context.renderer(); }
 
+scene::Camera Renderer::camera() const { return impl_->picture.camera; }
+
+double Renderer::sphereScale() const { return impl_->settings.sphereScale; }
+
+bool Renderer::software() const {
+  impl_->scene.decide();
+  return impl_->scene.software();
+}
+
 const std::vector<std::uint8_t>& Renderer::draw(const Frame& frame) {
   Impl& d = *impl_;
+  d.frame(frame);
   if (d.text) d.layOut(frame);
   d.scene.draw(frame, d.picture, d.text.get(), d.overlay);
-  d.context.readPixels(d.rgb);
+  d.context.readPixels(d.rgb, d.settings.transparent);
   return d.rgb;
 }
 
@@ -483,6 +569,8 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
                      " are selected; name a sequence with a frame number field such as "
                      "f%05d.png, or select one frame");
   if (frames.empty()) throw UsageError("no frame is selected");
+  if (settings.transparent && kind == OutputKind::video)
+    throw UsageError(output + ": a video has no transparent background; write PNG pictures");
   Renderer renderer(movie.setup(), settings);
 
   const std::string aside = kind == OutputKind::sequence ? "" : asideName(output);
@@ -502,7 +590,8 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
                 kind == OutputKind::sequence ? sequenceName(output, index) : output;
             const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
             try {
-              formats::writePng(scratch, settings.width, settings.height, rgb);
+              formats::writePng(scratch, settings.width, settings.height, rgb,
+                                settings.transparent);
             } catch (...) {
               std::remove(scratch.c_str());
               throw;

@@ -67,25 +67,6 @@ bool sameText(std::string_view a, std::string_view b) {
 // Start direction of the viewer's camera.
 constexpr Camera kStart;
 
-// Spread along the picture's x and y, in units of half the picture, of the
-// box's corners seen from distance r (relative to its centre, view axes f,
-// s, u).
-void spread(const double corners[8][3], const double f[3], const double s[3], const double u[3],
-            double r, double ratio, double& x, double& y) {
-  const double cot = 1.0 / std::tan(kFieldOfView / 2.0 * std::numbers::pi / 180.0);
-  double lowX = 1e300, highX = -1e300, lowY = 1e300, highY = -1e300;
-  for (int k = 0; k < 8; ++k) {
-    const double* p = corners[k];
-    const double depth = r + p[0] * f[0] + p[1] * f[1] + p[2] * f[2];
-    const double px = (p[0] * s[0] + p[1] * s[1] + p[2] * s[2]) * cot / ratio / depth;
-    const double py = (p[0] * u[0] + p[1] * u[1] + p[2] * u[2]) * cot / depth;
-    lowX = std::min(lowX, px), highX = std::max(highX, px);
-    lowY = std::min(lowY, py), highY = std::max(highY, py);
-  }
-  x = (highX - lowX) / 2.0;
-  y = (highY - lowY) / 2.0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -148,80 +129,89 @@ std::vector<Colour> paletteColours(Palette palette, int species, Colour backgrou
 // Framing
 // ---------------------------------------------------------------------------
 
-void Box::add(double x, double y, double z) {
-  const double p[3] = {x, y, z};
-  if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return;
-  for (int i = 0; i < 3; ++i) {
-    low[i] = empty ? p[i] : std::min(low[i], p[i]);
-    high[i] = empty ? p[i] : std::max(high[i], p[i]);
-  }
-  empty = false;
-}
-
-Box moleculeBox(const Frame& frame, const std::vector<bool>& hidden) {
-  Box box;
+std::vector<double> moleculePoints(const Frame& frame, const std::vector<bool>& hidden) {
+  std::vector<double> points;
   for (std::size_t s = 0; s < frame.positions.size(); ++s) {
     if (s < hidden.size() && hidden[s]) continue;
-    const std::vector<double>& p = frame.positions[s];
-    for (std::size_t k = 0; k + 2 < p.size(); k += 3)
-      box.add(p[k] * kSceneScale, p[k + 1] * kSceneScale, p[k + 2] * kSceneScale);
+    for (const double v : frame.positions[s]) points.push_back(v * kSceneScale);
   }
-  return box;
+  return points;
 }
 
-Box regionBox(const std::vector<detail::RegionRow>& regions) {
-  Box box;
+std::vector<double> outlinePoints(const std::vector<detail::RegionRow>& regions) {
+  std::vector<double> points;
+  const auto add = [&](double x, double y, double z) {
+    points.insert(points.end(), {x * kSceneScale, y * kSceneScale, z * kSceneScale});
+  };
+  // A circle of radius r about c across axes a and b, as the outlines draw it.
+  const auto circle = [&](const double* c, double r, int a, int b) {
+    for (int k = 0; k < 96; ++k) {
+      double p[3] = {c[0], c[1], c[2]};
+      const double angle = 2.0 * std::numbers::pi * k / 96;
+      p[a] += r * std::cos(angle);
+      p[b] += r * std::sin(angle);
+      add(p[0], p[1], p[2]);
+    }
+  };
+  const auto box = [&](const double* c, const double* edge) {
+    for (int k = 0; k < 8; ++k)
+      add(c[0] + ((k & 1) ? edge[0] : -edge[0]) / 2, c[1] + ((k & 2) ? edge[1] : -edge[1]) / 2,
+          c[2] + ((k & 4) ? edge[2] : -edge[2]) / 2);
+  };
+  const auto sphere = [&](const double* c, double r) {
+    circle(c, r, 0, 1), circle(c, r, 1, 2), circle(c, r, 0, 2);
+  };
+  const auto cylinder = [&](const double* c, double r, double l) {
+    for (const double end : {-l / 2, l / 2}) {
+      const double e[3] = {c[0] + end, c[1], c[2]};
+      circle(e, r, 1, 2);
+    }
+  };
   for (const detail::RegionRow& region : regions) {
     const double* p = region.params.data();
-    double half[3] = {0, 0, 0};
     switch (region.type) {
       case REGION_BOX:
+        box(p, p + 3);
+        break;
       case REGION_BOXSHELL:
-        for (int i = 0; i < 3; ++i)
-          half[i] = std::max(p[3 + i], region.type == REGION_BOXSHELL ? p[6 + i] : 0.0) / 2;
+        box(p, p + 3), box(p, p + 6);
         break;
       case REGION_SPHERE:
-        half[0] = half[1] = half[2] = p[3];
+        sphere(p, p[3]);
         break;
       case REGION_SPHERESHELL:
-        half[0] = half[1] = half[2] = std::max(p[3], p[4]);
+        sphere(p, p[3]), sphere(p, p[4]);
         break;
       case REGION_CYLINDER:
-        half[0] = p[4] / 2;
-        half[1] = half[2] = p[3];
+        cylinder(p, p[3], p[4]);
         break;
       case REGION_CYLINDERSHELL:
-        half[0] = p[5] / 2;
-        half[1] = half[2] = std::max(p[3], p[4]);
+        cylinder(p, p[3], p[5]), cylinder(p, p[4], p[5]);
         break;
       default:
-        continue;
+        break;
     }
-    for (int corner = 0; corner < 8; ++corner)
-      box.add((p[0] + ((corner & 1) ? half[0] : -half[0])) * kSceneScale,
-              (p[1] + ((corner & 2) ? half[1] : -half[1])) * kSceneScale,
-              (p[2] + ((corner & 4) ? half[2] : -half[2])) * kSceneScale);
   }
-  return box;
+  return points;
 }
 
-Camera fitCamera(const Box& box, int width, int height) {
+Camera fitCamera(const std::vector<double>& points, int width, int height) {
   Camera camera;
-  if (box.empty || width <= 0 || height <= 0) return camera;
-  double centre[3], half[3];
-  double largest = 0;
-  for (int i = 0; i < 3; ++i) {
-    centre[i] = (box.low[i] + box.high[i]) / 2;
-    half[i] = (box.high[i] - box.low[i]) / 2;
-    largest = std::max(largest, half[i]);
+  if (width <= 0 || height <= 0) return camera;
+  double low[3] = {0, 0, 0}, high[3] = {0, 0, 0};
+  bool any = false;
+  for (std::size_t k = 0; k + 2 < points.size(); k += 3) {
+    const double* p = &points[k];
+    if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2])) continue;
+    for (int i = 0; i < 3; ++i) {
+      low[i] = any ? std::min(low[i], p[i]) : p[i];
+      high[i] = any ? std::max(high[i], p[i]) : p[i];
+    }
+    any = true;
   }
-  // A single molecule, or molecules in a line or a plane: the missing
-  // extent is taken from the others, and a point gets a cube of 1 unit.
-  if (!(largest > 0)) largest = 0.5;
-  for (double& h : half) h = std::max(h, largest * 1e-3);
-  double corners[8][3];
-  for (int k = 0; k < 8; ++k)
-    for (int i = 0; i < 3; ++i) corners[k][i] = (k >> i & 1) ? half[i] : -half[i];
+  if (!any) return camera;
+  double centre[3];
+  for (int i = 0; i < 3; ++i) centre[i] = (low[i] + high[i]) / 2;
 
   // View axes of the start direction: forward f, side s, up u.
   const double theta = kStart.theta, phi = kStart.phi;
@@ -232,25 +222,54 @@ Camera fitCamera(const Box& box, int width, int height) {
   s[0] /= sl, s[2] /= sl;
   const double u[3] = {s[1] * f[2] - s[2] * f[1], s[2] * f[0] - s[0] * f[2],
                        s[0] * f[1] - s[1] * f[0]};
+  const double cot = 1.0 / std::tan(kFieldOfView / 2.0 * std::numbers::pi / 180.0);
   const double ratio = static_cast<double>(width) / height;
 
-  // The spread falls as the distance grows; halve the interval where the
-  // tighter direction spans 90 %.
-  double nearest = 0;
-  for (const auto& p : corners)
-    nearest = std::max(nearest, -(p[0] * f[0] + p[1] * f[1] + p[2] * f[2]));
-  const auto tighter = [&](double r) {
-    double x, y;
-    spread(corners, f, s, u, r, ratio, x, y);
-    return std::max(x, y);
-  };
-  double low = nearest * (1 + 1e-9) + 1e-12, high = std::max(2 * low, 1e-6);
-  while (tighter(high) > 0.9) high *= 2;
-  for (int k = 0; k < 100; ++k) {
-    const double mid = (low + high) / 2;
-    (tighter(mid) > 0.9 ? low : high) = mid;
+  // Each point across the picture (in units of half its width or height,
+  // times the distance) and along the line of sight from the centre.
+  std::vector<float> across, up, along;
+  double nearest = 0, largest = 0;
+  for (std::size_t k = 0; k + 2 < points.size(); k += 3) {
+    const double d[3] = {points[k] - centre[0], points[k + 1] - centre[1],
+                         points[k + 2] - centre[2]};
+    if (!std::isfinite(d[0]) || !std::isfinite(d[1]) || !std::isfinite(d[2])) continue;
+    const double x = (d[0] * s[0] + d[1] * s[1] + d[2] * s[2]) * cot / ratio;
+    const double y = (d[0] * u[0] + d[1] * u[1] + d[2] * u[2]) * cot;
+    const double z = d[0] * f[0] + d[1] * f[1] + d[2] * f[2];
+    across.push_back(static_cast<float>(x));
+    up.push_back(static_cast<float>(y));
+    along.push_back(static_cast<float>(z));
+    nearest = std::max(nearest, -z);
+    largest = std::max({largest, std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])});
   }
-  camera.radius = static_cast<float>(high);
+  // A single molecule (or one place): seen from a fifth of the viewer's
+  // start distance.
+  if (!(largest > 0)) {
+    camera.radius = kStart.radius / 5;
+    for (int i = 0; i < 3; ++i) camera.target[i] = static_cast<float>(centre[i]);
+    camera.scale = camera.radius / kStart.radius;
+    return camera;
+  }
+  // The larger of the spreads across and up (in units of half the picture)
+  // seen from distance r; it falls as r grows.
+  const auto spread = [&](double r) {
+    float lowX = 0, highX = 0, lowY = 0, highY = 0;
+    const float fr = static_cast<float>(r);
+    for (std::size_t k = 0; k < across.size(); ++k) {
+      const float inverse = 1.0f / (fr + along[k]);
+      const float x = across[k] * inverse, y = up[k] * inverse;
+      lowX = std::min(lowX, x), highX = std::max(highX, x);
+      lowY = std::min(lowY, y), highY = std::max(highY, y);
+    }
+    return std::max(highX - lowX, highY - lowY) / 2.0;
+  };
+  double lower = nearest + largest * 1e-3, upper = 2 * lower;
+  while (spread(upper) > 0.9) upper *= 2;
+  while (upper - lower > upper * 1e-4) {
+    const double mid = (lower + upper) / 2;
+    (spread(mid) > 0.9 ? lower : upper) = mid;
+  }
+  camera.radius = static_cast<float>(upper);
   for (int i = 0; i < 3; ++i) camera.target[i] = static_cast<float>(centre[i]);
   camera.scale = camera.radius / kStart.radius;
   return camera;

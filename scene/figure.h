@@ -44,24 +44,17 @@ std::vector<Colour> paletteColours(Palette palette, int species, Colour backgrou
 // Framing
 // ---------------------------------------------------------------------------
 
-// An axis-aligned box in scene units.
-struct Box {
-  double low[3] = {0, 0, 0};
-  double high[3] = {0, 0, 0};
-  bool empty = true;
-  void add(double x, double y, double z);
-};
-// The live molecules of the species not hidden.
-Box moleculeBox(const Frame& frame, const std::vector<bool>& hidden);
-// The outlines of the regions.
-Box regionBox(const std::vector<detail::RegionRow>& regions);
+// Points in scene units, x, y, z one after the other: the live molecules
+// of the species not hidden, and points along the outlines of regions.
+std::vector<double> moleculePoints(const Frame& frame, const std::vector<bool>& hidden);
+std::vector<double> outlinePoints(const std::vector<detail::RegionRow>& regions);
 
-// The camera that looks at the box's centre from the viewer's start
-// direction (theta 1, phi 1), at the distance where the box's projection
-// spans 90 % of a width x height picture along its tighter direction. Its
-// scale is radius / 15, so that points look as they do at the viewer's
-// start. An empty box gives the start camera.
-Camera fitCamera(const Box& box, int width, int height);
+// The camera that looks at the centre of the points' bounding box from the
+// viewer's start direction (theta 1, phi 1), at the distance where the
+// points' projection spans 90 % of a width x height picture along its
+// tighter direction. Its scale is radius / 15, so that points look as they
+// do at the viewer's start. No points give the start camera.
+Camera fitCamera(const std::vector<double>& points, int width, int height);
 
 // The factor that makes the smallest sphere among `diameters` (metres; the
 // hidden and those of no size left out) at least 3 pixels across when seen

@@ -765,7 +765,7 @@ void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painte
   if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);
   glDisable(GL_DEPTH_TEST);
   if (painter != nullptr) {
-    if (picture.axes)
+    if (picture.axes && picture.letters)
       drawAxisLetters(*painter, isLight(picture.background) ? Colour{0.0f, 0.0f, 0.0f}
                                                             : Colour{1.0f, 1.0f, 1.0f});
     drawOverlay(overlay, picture.width, picture.height, *painter);

@@ -137,6 +137,7 @@ struct Picture {
   Colour background{0.0f, 0.0f, 0.0f};
   bool transparent = false;  // background of opacity 0
   bool axes = true;          // the axis cross and its letters
+  bool letters = true;       // the axis letters, where there is a painter
 };
 
 // Who draws the molecules.
