@@ -6,12 +6,12 @@
 #include <numbers>
 
 #include "datastore/dataFetcher.h"
+#include "scene/figure.h"
 #include "viewer/glutCommon.h"
 
 namespace tavo::viewer {
 
 namespace {
-
 
 // GLUT's codes, repeated here so that this file needs no GLUT header.
 constexpr int kKeyLeft = 100;
@@ -77,10 +77,12 @@ void countFrame(State& s, float now) {
 }
 
 PixelPos legendSquareCentre(int q, int width, int height) {
-  return PixelPos{width - 90, height - 15 * q - 10};
+  const scene::LegendRow row = scene::legendRow(q, width, height);
+  return PixelPos{static_cast<int>(row.swatchX), static_cast<int>(row.swatchY)};
 }
 PixelPos legendNameOrigin(int q, int width, int height) {
-  return PixelPos{width - 80, height - 15 * q - 15};
+  const scene::LegendRow row = scene::legendRow(q, width, height);
+  return PixelPos{static_cast<int>(row.nameX), static_cast<int>(row.nameY)};
 }
 PixelPos counterLineOrigin(int /*width*/, int height) { return PixelPos{5, height - 10}; }
 PixelPos helpLineOrigin(int width, int /*height*/) { return PixelPos{width - 250, 5}; }
