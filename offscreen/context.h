@@ -22,6 +22,9 @@ class Context {
 
   // The largest width and height this context's renderer draws.
   int limit() const { return limit_; }
+  // The renderbuffers of the picture's colour and depth.
+  unsigned colourBuffer() const { return colour_; }
+  unsigned depthBuffer() const { return depth_; }
   std::string renderer() const;
 
   // The picture as 8-bit RGB rows (RGBA with `alpha`), top row first, into

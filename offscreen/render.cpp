@@ -387,7 +387,8 @@ struct Renderer::Impl {
   bool framed = false;  // the camera and sphere scale are settled
 
   Impl(const Setup& setup, const Settings& s)
-      : settings(s), context(checkedSize(s.width), checkedSize(s.height)) {
+      : settings(s), context(checkedSize(s.width), checkedSize(s.height)), scene(s.drawing) {
+    scene.setFramebuffer(context.colourBuffer(), context.depthBuffer());
     picture.camera = s.camera;
     picture.width = s.width;
     picture.height = s.height;

@@ -46,7 +46,8 @@ struct Settings {
   // Sphere diameters are the species' sizes times this: 1 draws molecules
   // at their physical size, larger values make small molecules visible.
   double sphereScale = 1.0;
-  bool sphereSprites = true;  // false: spheres always as instanced quads
+  bool sphereSprites = true;                           // false: spheres always as instanced quads
+  scene::Drawing drawing = scene::Drawing::automatic;  // who draws the molecules
   std::vector<scene::RegionShape> regions;
 
   // Figure settings.

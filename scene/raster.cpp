@@ -289,7 +289,7 @@ int Rasteriser::threads() const { return impl_->workers.count(); }
 
 void Rasteriser::points(const Frame& frame, const std::vector<Colour>& colours,
                         const std::vector<bool>& hidden, float pointSize, const RasterView& view,
-                        RasterImage& image) {
+                        RasterImage& image, bool over) {
   Impl& d = *impl_;
   d.prepare(frame, view, image);
   PointSetup setup;
@@ -338,7 +338,7 @@ void Rasteriser::points(const Frame& frame, const std::vector<Colour>& colours,
     const int rowBegin = static_cast<int>(partBegin(static_cast<std::size_t>(h), k, n));
     const int rowEnd = static_cast<int>(partBegin(static_cast<std::size_t>(h), k + 1, n));
     std::uint32_t* rows = image.rgba.data() + static_cast<std::size_t>(rowBegin) * w;
-    std::fill(rows, rows + static_cast<std::size_t>(rowEnd - rowBegin) * w, 0u);
+    if (!over) std::fill(rows, rows + static_cast<std::size_t>(rowEnd - rowBegin) * w, 0u);
     for (std::size_t s = 0; s + 1 < d.offsets.size(); ++s) {
       if (isHidden(s)) continue;
       std::uint32_t colour = packed[s];
@@ -362,7 +362,7 @@ void Rasteriser::points(const Frame& frame, const std::vector<Colour>& colours,
 
 void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
                          const std::vector<bool>& hidden, const std::vector<double>& diameters,
-                         const RasterView& view, RasterImage& image) {
+                         const RasterView& view, RasterImage& image, bool over) {
   Impl& d = *impl_;
   d.prepare(frame, view, image);
   image.depth.resize(image.rgba.size());
@@ -417,15 +417,17 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
           // The outline's reach across the line of sight, stretched by up
           // to d / depth off the axis of view, as the sprite is sized.
           const float reach = r * dist / std::sqrt(dist * dist - r * r);
-          const float half = focal * reach / depth * (dist / depth) + 2.0f;
-          const float cx = (pr[0] * item.x / depth + 1.0f) * 0.5f * static_cast<float>(w);
-          const float cy = (1.0f - pr[5] * item.y / depth) * 0.5f * static_cast<float>(h);
+          // Pixels whose centres may lie inside the outline, with half a
+          // pixel to spare.
+          const float half = focal * reach / depth * (dist / depth) + 0.5f;
+          const float cx = (pr[0] * item.x / depth + 1.0f) * 0.5f * static_cast<float>(w) - 0.5f;
+          const float cy = (1.0f - pr[5] * item.y / depth) * 0.5f * static_cast<float>(h) - 0.5f;
           if (!(cx + half >= 0.0f && cx - half < static_cast<float>(w) && cy + half >= 0.0f &&
                 cy - half < static_cast<float>(h)))
             continue;
-          item.left = std::max(0, static_cast<int>(std::floor(cx - half)));
+          item.left = std::max(0, static_cast<int>(std::ceil(cx - half)));
           item.right = std::min(w - 1, static_cast<int>(std::floor(cx + half)));
-          item.top = std::max(0, static_cast<int>(std::floor(cy - half)));
+          item.top = std::max(0, static_cast<int>(std::ceil(cy - half)));
           item.bottom = std::min(h - 1, static_cast<int>(std::floor(cy + half)));
         }
         out[found++] = item;
@@ -438,13 +440,23 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
   // ray at the spheres whose rectangles reach it, nearest hit kept.
   const float light[3] = {0.4f / std::sqrt(1.52f), 0.6f / std::sqrt(1.52f),
                           1.0f / std::sqrt(1.52f)};
+  // Each fragment's ray before normalising, (across, up, -1): the centre in
+  // normalised device coordinates over the projection's scale.
+  std::vector<float> across(static_cast<std::size_t>(w)), up(static_cast<std::size_t>(h));
+  for (int col = 0; col < w; ++col)
+    across[static_cast<std::size_t>(col)] =
+        ((static_cast<float>(col) + 0.5f) / static_cast<float>(w) * 2.0f - 1.0f) / pr[0];
+  for (int row = 0; row < h; ++row)
+    up[static_cast<std::size_t>(row)] =
+        ((static_cast<float>(h - 1 - row) + 0.5f) / static_cast<float>(h) * 2.0f - 1.0f) / pr[5];
   d.workers.run([&](int k) {
     const int rowBegin = static_cast<int>(partBegin(static_cast<std::size_t>(h), k, n));
     const int rowEnd = static_cast<int>(partBegin(static_cast<std::size_t>(h), k + 1, n));
     const std::size_t first = static_cast<std::size_t>(rowBegin) * w;
     const std::size_t last = static_cast<std::size_t>(rowEnd) * w;
-    std::fill(image.rgba.begin() + static_cast<long>(first),
-              image.rgba.begin() + static_cast<long>(last), 0u);
+    if (!over)
+      std::fill(image.rgba.begin() + static_cast<long>(first),
+                image.rgba.begin() + static_cast<long>(last), 0u);
     std::fill(image.depth.begin() + static_cast<long>(first),
               image.depth.begin() + static_cast<long>(last), kFarDepth);
     for (int part = 0; part < n; ++part) {
@@ -455,17 +467,21 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
         if (top > bottom) continue;
         const float r = radius[static_cast<std::size_t>(item->species)];
         const Colour& c = base[static_cast<std::size_t>(item->species)];
-        const float c2 = item->x * item->x + item->y * item->y + item->z * item->z - r * r;
+        const float centre2 = item->x * item->x + item->y * item->y + item->z * item->z;
+        const float c2 = centre2 - r * r;
+        // Misses found before normalising the ray, with room for the
+        // roundings of the exact test.
+        const float slack = 1e-5f * centre2;
         for (int row = top; row <= bottom; ++row) {
-          // The fragment's centre in normalised device coordinates.
-          const float fy = static_cast<float>(h - 1 - row) + 0.5f;
-          const float ry = (fy / static_cast<float>(h) * 2.0f - 1.0f) / pr[5];
+          const float ry = up[static_cast<std::size_t>(row)];
           std::uint32_t* colourRow = image.rgba.data() + static_cast<std::size_t>(row) * w;
           std::uint32_t* depthRow = image.depth.data() + static_cast<std::size_t>(row) * w;
           for (int col = item->left; col <= item->right; ++col) {
-            const float fx = static_cast<float>(col) + 0.5f;
-            const float rx = (fx / static_cast<float>(w) * 2.0f - 1.0f) / pr[0];
-            const float scale = 1.0f / std::sqrt(rx * rx + ry * ry + 1.0f);
+            const float rx = across[static_cast<std::size_t>(col)];
+            const float length2 = rx * rx + ry * ry + 1.0f;
+            const float along = rx * item->x + ry * item->y - item->z;
+            if (along * along - length2 * c2 < -slack * length2) continue;
+            const float scale = 1.0f / std::sqrt(length2);
             const float ray[3] = {rx * scale, ry * scale, -scale};
             const float b = ray[0] * item->x + ray[1] * item->y + ray[2] * item->z;
             const float disc = b * b - c2;

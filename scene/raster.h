@@ -50,19 +50,21 @@ class Rasteriser {
 
   int threads() const;
 
-  // Clears `image` to the view's size, then draws the live molecules of the
-  // species not hidden as square points `pointSize` pixels wide (OpenGL's
-  // aliased points), species by species in file order, later molecules over
-  // earlier ones, in colours[s].
+  // Draws the live molecules of the species not hidden as square points
+  // `pointSize` pixels wide (OpenGL's aliased points), species by species in
+  // file order, later molecules over earlier ones, in colours[s]. With
+  // `over` they go over the picture already in `image` (of the view's
+  // size), else over a picture cleared to 0 (alpha 0 where nothing is).
   void points(const Frame& frame, const std::vector<Colour>& colours,
               const std::vector<bool>& hidden, float pointSize, const RasterView& view,
-              RasterImage& image);
+              RasterImage& image, bool over = false);
 
-  // Clears `image` and its depth, then draws the molecules as shaded spheres
-  // diameters[s] metres across with hidden surfaces removed (nearest wins).
+  // Draws the molecules as shaded spheres diameters[s] metres across with
+  // hidden surfaces removed (nearest wins), over the picture in `image`
+  // with `over` (its depth far) or else over a cleared one.
   void spheres(const Frame& frame, const std::vector<Colour>& colours,
                const std::vector<bool>& hidden, const std::vector<double>& diameters,
-               const RasterView& view, RasterImage& image);
+               const RasterView& view, RasterImage& image, bool over = false);
 
  private:
   struct Impl;

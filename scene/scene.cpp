@@ -8,8 +8,10 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numbers>
@@ -540,11 +542,76 @@ struct Scene::Impl {
     glBindTexture(GL_TEXTURE_2D, 0);
   }
 
+  // The framebuffer's own colour and depth buffers, where the scene was told
+  // them: the picture is then copied into them whole, no drawing needed.
+  GLuint targetColour = 0, targetDepth = 0;
+  GLuint copyDepthTexture = 0;
+  int copyWidth = 0, copyHeight = 0;
+
+  // The frame drawn so far into `image`, rows top-down, for the processors
+  // to draw over: the framebuffer keeps its rows top-down, as a window does.
+  void fetchFrame(const RasterView& view) {
+    if (imageProgram == 0) makeImageProgram();
+    image.width = view.width;
+    image.height = view.height;
+    image.rgba.resize(static_cast<std::size_t>(view.width) * view.height);
+    resizeCopyTextures(view.width, view.height);
+    glCopyImageSubData(targetColour, GL_RENDERBUFFER, 0, 0, 0, 0, colourTexture, GL_TEXTURE_2D, 0,
+                       0, 0, 0, view.width, view.height, 1);
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+
+  void resizeCopyTextures(int width, int height) {
+    if (width == copyWidth && height == copyHeight) return;
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (copyDepthTexture == 0) {
+      glGenTextures(1, &copyDepthTexture);
+      glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
+    glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, width, height, 0, GL_DEPTH_COMPONENT,
+                 GL_UNSIGNED_INT, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    copyWidth = textureWidth = width;
+    copyHeight = textureHeight = height;
+  }
+
+  // `image` copied into the framebuffer whole, and with `withDepth` its depth
+  // into the depth buffer.
+  void storeFrame(bool withDepth) {
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                    image.rgba.data());
+    glCopyImageSubData(colourTexture, GL_TEXTURE_2D, 0, 0, 0, 0, targetColour, GL_RENDERBUFFER, 0,
+                       0, 0, 0, image.width, image.height, 1);
+    if (withDepth && targetDepth != 0) {
+      // 24-bit depth as the high bits of 32-bit normalised values.
+      for (std::uint32_t& v : image.depth) v <<= 8;
+      glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_DEPTH_COMPONENT,
+                      GL_UNSIGNED_INT, image.depth.data());
+      glCopyImageSubData(copyDepthTexture, GL_TEXTURE_2D, 0, 0, 0, 0, targetDepth, GL_RENDERBUFFER,
+                         0, 0, 0, 0, image.width, image.height, 1);
+      glEnable(GL_DEPTH_TEST);
+      glDepthFunc(GL_LESS);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+
   // Draws `image` over the frame: its pixels where it has any, and with
   // `withDepth` their depth into the depth buffer.
   void showImage(bool withDepth) {
     if (imageProgram == 0) makeImageProgram();
     if (image.width <= 0 || image.height <= 0) return;
+    copyWidth = copyHeight = 0;
     const bool resized = image.width != textureWidth || image.height != textureHeight;
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, colourTexture);
@@ -601,8 +668,8 @@ Scene::~Scene() {
   // with the context.
   Impl& d = *impl_;
   if (d.imageProgram != 0) {
-    const GLuint textures[2] = {d.colourTexture, d.depthTexture};
-    glDeleteTextures(2, textures);
+    const GLuint textures[3] = {d.colourTexture, d.depthTexture, d.copyDepthTexture};
+    glDeleteTextures(d.copyDepthTexture != 0 ? 3 : 2, textures);
     glDeleteBuffers(1, &d.imageBuffer);
     glDeleteVertexArrays(1, &d.imageArray);
     glDeleteProgram(d.imageProgram);
@@ -617,6 +684,11 @@ Scene::~Scene() {
 }
 
 bool Scene::software() const { return impl_->software; }
+
+void Scene::setFramebuffer(unsigned colour, unsigned depth) {
+  impl_->targetColour = colour;
+  impl_->targetDepth = depth;
+}
 
 void Scene::decide() { impl_->decide(); }
 
@@ -644,9 +716,15 @@ void Scene::drawPoints(const Frame& frame, const std::vector<Colour>& speciesCol
     glGetFloatv(GL_POINT_SIZE, &size);
     GLfloat range[2] = {1.0f, 1.0f};
     glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
-    d.processors().points(frame, speciesColours, hidden, std::clamp(size, range[0], range[1]),
-                          Impl::currentView(), d.image);
-    d.showImage(false);
+    const RasterView view = Impl::currentView();
+    const bool inPlace = d.targetColour != 0;
+    if (inPlace) d.fetchFrame(view);
+    d.processors().points(frame, speciesColours, hidden, std::clamp(size, range[0], range[1]), view,
+                          d.image, inPlace);
+    if (inPlace)
+      d.storeFrame(false);
+    else
+      d.showImage(false);
     // Leave the current colour as drawing the last species leaves it.
     for (int s = n - 1; s >= 0; --s) {
       if (isHidden(s) || frame.positions[static_cast<std::size_t>(s)].empty()) continue;
@@ -700,8 +778,14 @@ void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters
   const int n = static_cast<int>(frame.positions.size());
   glClear(GL_DEPTH_BUFFER_BIT);
   if (d.software) {
-    d.processors().spheres(frame, speciesColours, hidden, diameters, Impl::currentView(), d.image);
-    d.showImage(true);
+    const RasterView view = Impl::currentView();
+    const bool inPlace = d.targetColour != 0;
+    if (inPlace) d.fetchFrame(view);
+    d.processors().spheres(frame, speciesColours, hidden, diameters, view, d.image, inPlace);
+    if (inPlace)
+      d.storeFrame(true);
+    else
+      d.showImage(true);
     return;
   }
   if (d.quads.name == 0) d.makeSpherePrograms();

@@ -163,6 +163,9 @@ class Scene {
   bool software() const;
   // Settles who draws, on the context current now.
   void decide();
+  // The renderbuffers the frame is drawn into, where the program owns them
+  // (offscreen): the processors' picture is then copied in whole.
+  void setFramebuffer(unsigned colourRenderbuffer, unsigned depthRenderbuffer);
 
   // Live molecules as points of the current point size, species by species
   // in file order, no depth test; in the species colours, or colours[s],
