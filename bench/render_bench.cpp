@@ -185,7 +185,7 @@ void sequences(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Read)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Draw)->Apply(sizes);
 BENCHMARK(BM_ReadAndDraw)->Apply(sizes)->UseManualTime();
-BENCHMARK(BM_Sequence)->Apply(sequences);
+BENCHMARK(BM_Sequence)->Apply(sequences)->UseRealTime();
 
 }  // namespace
 

@@ -326,10 +326,81 @@ class FrameReader {
   std::thread thread_;
 };
 
+// The failure of one frame, its number already in the words.
+class FrameError : public Error {
+ public:
+  using Error::Error;
+};
+
 // Error of frame `index`, keeping the cause's words.
-Error frameError(std::size_t index, const std::exception& cause) {
-  return Error("frame " + std::to_string(index) + " failed: " + cause.what());
+FrameError frameError(std::size_t index, const std::exception& cause) {
+  return FrameError("frame " + std::to_string(index) + " failed: " + cause.what());
 }
+
+// Writes pictures on a thread of its own, one at a time, while the next
+// frame is drawn. A failed picture is reported, with its frame, by the next
+// put() or by finish().
+class PictureWriter {
+ public:
+  // write(pixels, frame) writes one picture.
+  using Write = std::function<void(const std::vector<std::uint8_t>&, std::size_t)>;
+  explicit PictureWriter(Write write) : write_(std::move(write)), thread_([this] { run(); }) {}
+  ~PictureWriter() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // Hands over a copy of `pixels` once the picture before is written.
+  void put(const std::vector<std::uint8_t>& pixels, std::size_t frame) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !full_; });
+    if (failure_) std::rethrow_exception(failure_);
+    pixels_ = pixels;
+    frame_ = frame;
+    full_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits for the last picture.
+  void finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !full_; });
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || full_; });
+      if (!full_) return;
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        write_(pixels_, frame_);
+      } catch (const std::exception& e) {
+        failure = std::make_exception_ptr(frameError(frame_, e));
+      }
+      lock.lock();
+      if (failure && !failure_) failure_ = failure;
+      full_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  Write write_;
+  std::vector<std::uint8_t> pixels_;
+  std::size_t frame_ = 0;
+  bool full_ = false, stop_ = false;
+  std::exception_ptr failure_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -554,6 +625,8 @@ void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Rend
       const std::vector<std::uint8_t>& rgb = renderer.draw(reader.get(i));
       reader.done(i);
       sink(rgb, frames[i]);
+    } catch (const FrameError&) {
+      throw;
     } catch (const std::exception& e) {
       throw frameError(frames[i], e);
     }
@@ -582,25 +655,27 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
       encoder = std::make_unique<Encoder>(output, aside, settings.width, settings.height,
                                           framesPerSecond);
     std::size_t done = 0;
-    drawFrames(
-        movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
-          if (kind == OutputKind::video) {
-            encoder->write(rgb, index);
-          } else {
-            const std::string path =
-                kind == OutputKind::sequence ? sequenceName(output, index) : output;
-            const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
-            try {
-              formats::writePng(scratch, settings.width, settings.height, rgb,
-                                settings.transparent);
-            } catch (...) {
-              std::remove(scratch.c_str());
-              throw;
-            }
-            publish(scratch, path);
-          }
-          if (progress) progress(++done);
-        });
+    // PNG pictures are encoded while the next frame is drawn.
+    PictureWriter pictures([&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+      const std::string path = kind == OutputKind::sequence ? sequenceName(output, index) : output;
+      const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
+      try {
+        formats::writePng(scratch, settings.width, settings.height, rgb, settings.transparent);
+      } catch (...) {
+        std::remove(scratch.c_str());
+        throw;
+      }
+      publish(scratch, path);
+    });
+    drawFrames(movie, frames, renderer,
+               [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+                 if (kind == OutputKind::video)
+                   encoder->write(rgb, index);
+                 else
+                   pictures.put(rgb, index);
+                 if (progress) progress(++done);
+               });
+    pictures.finish();
     if (encoder) {
       encoder->finish();
       publish(aside, output);

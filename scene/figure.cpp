@@ -250,27 +250,52 @@ Camera fitCamera(const std::vector<double>& points, int width, int height) {
     camera.scale = camera.radius / kStart.radius;
     return camera;
   }
-  // The larger of the spreads across and up (in units of half the picture)
-  // seen from distance r; it falls as r grows.
+  // Seen from distance r with the picture's centre moved by (shiftX,
+  // shiftY) (units of `across` and `up`): the larger of the spreads across
+  // and up, in units of half the picture (it falls as r grows), and the
+  // middle of each.
+  double shiftX = 0, shiftY = 0;
+  struct Spread {
+    double size, middleX, middleY;
+  };
   const auto spread = [&](double r) {
     float lowX = 0, highX = 0, lowY = 0, highY = 0;
+    bool first = true;
     const float fr = static_cast<float>(r);
+    const auto sx = static_cast<float>(shiftX), sy = static_cast<float>(shiftY);
     for (std::size_t k = 0; k < across.size(); ++k) {
       const float inverse = 1.0f / (fr + along[k]);
-      const float x = across[k] * inverse, y = up[k] * inverse;
-      lowX = std::min(lowX, x), highX = std::max(highX, x);
-      lowY = std::min(lowY, y), highY = std::max(highY, y);
+      const float x = (across[k] - sx) * inverse, y = (up[k] - sy) * inverse;
+      lowX = first ? x : std::min(lowX, x), highX = first ? x : std::max(highX, x);
+      lowY = first ? y : std::min(lowY, y), highY = first ? y : std::max(highY, y);
+      first = false;
     }
-    return std::max(highX - lowX, highY - lowY) / 2.0;
+    return Spread{std::max(highX - lowX, highY - lowY) / 2.0, (highX + lowX) / 2.0,
+                  (highY + lowY) / 2.0};
   };
-  double lower = nearest + largest * 1e-3, upper = 2 * lower;
-  while (spread(upper) > 0.9) upper *= 2;
-  while (upper - lower > upper * 1e-4) {
-    const double mid = (lower + upper) / 2;
-    (spread(mid) > 0.9 ? lower : upper) = mid;
+  const auto distance = [&] {
+    double lower = nearest + largest * 1e-3, upper = 2 * lower;
+    while (spread(upper).size > 0.9) upper *= 2;
+    while (upper - lower > upper * 1e-4) {
+      const double mid = (lower + upper) / 2;
+      (spread(mid).size > 0.9 ? lower : upper) = mid;
+    }
+    return upper;
+  };
+  // Perspective makes the box's picture lopsided about its centre: the
+  // point looked at moves across the line of sight until the picture is
+  // centred, so that it spans 90 % with 5 % to spare on either side.
+  double r = distance();
+  for (int k = 0; k < 4; ++k) {
+    const Spread at = spread(r);
+    shiftX += at.middleX * r;
+    shiftY += at.middleY * r;
+    r = distance();
   }
-  camera.radius = static_cast<float>(upper);
-  for (int i = 0; i < 3; ++i) camera.target[i] = static_cast<float>(centre[i]);
+  camera.radius = static_cast<float>(r);
+  for (int i = 0; i < 3; ++i)
+    camera.target[i] =
+        static_cast<float>(centre[i] + s[i] * shiftX * ratio / cot + u[i] * shiftY / cot);
   camera.scale = camera.radius / kStart.radius;
   return camera;
 }

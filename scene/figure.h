@@ -52,8 +52,10 @@ std::vector<double> outlinePoints(const std::vector<detail::RegionRow>& regions)
 // The camera that looks at the centre of the points' bounding box from the
 // viewer's start direction (theta 1, phi 1), at the distance where the
 // points' projection spans 90 % of a width x height picture along its
-// tighter direction. Its scale is radius / 15, so that points look as they
-// do at the viewer's start. No points give the start camera.
+// tighter direction. Where perspective makes the picture lopsided, the point
+// looked at moves across the line of sight until it is centred (5 % to
+// spare on either side). Its scale is radius / 15, so that points look as
+// they do at the viewer's start. No points give the start camera.
 Camera fitCamera(const std::vector<double>& points, int width, int height);
 
 // The factor that makes the smallest sphere among `diameters` (metres; the

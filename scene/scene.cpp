@@ -8,10 +8,8 @@
 #include <GL/glu.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <numbers>

@@ -11,6 +11,7 @@
 
 #include "offscreen/context.h"
 #include "scene/figure.h"
+#include "scene/raster.h"
 #include "scene/scene.h"
 
 namespace {
@@ -114,3 +115,56 @@ TEST(SoftwareDrawing, SpheresDifferVisiblyFromOpenGLsInUnderAPercentOfThePixels)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Figure helpers
+// ---------------------------------------------------------------------------
+
+TEST(Figure, ColoursByNameAndLengthsWithPrefixes) {
+  struct ColourRow {
+    const char* text;
+    int rgb;  // -1: refused
+  };
+  for (const ColourRow& row : {ColourRow{"white", 0xffffff},
+                               {"#336699", 0x336699},
+                               {"#FFa500", 0xffa500},
+                               {"Navy", 0x000080},
+                               {"#12345", -1},
+                               {"#12345g", -1},
+                               {"blu", -1},
+                               {"", -1}}) {
+    const auto c = scene::parseColour(row.text);
+    ASSERT_EQ(c.has_value(), row.rgb >= 0) << row.text;
+    if (c)
+      EXPECT_EQ(
+          scene::packColour(*c) & 0xffffff,
+          static_cast<std::uint32_t>((row.rgb >> 16) | (row.rgb & 0xff00) | (row.rgb & 0xff) << 16))
+          << row.text;
+  }
+  struct LengthRow {
+    double metres;
+    const char* text;
+  };
+  for (const LengthRow& row : {LengthRow{5e-7, "500 nm"},
+                               {2e-6, "2 \u00b5m"},
+                               {1e-3, "1 mm"},
+                               {1.0, "1 m"},
+                               {2e-10, "200 pm"},
+                               {5e-8, "50 nm"}})
+    EXPECT_EQ(scene::lengthText(row.metres), row.text);
+}
+
+TEST(Figure, AutoSphereScaleMakesTheSmallestSpheresThreePixels) {
+  // Smallest species 40 nm seen from the viewer's start in 1080 rows: some
+  // 3.5 pixels at its own size (no scaling), 1 nm: scaled up to 3 pixels.
+  const scene::Camera camera;
+  for (const double smallest : {4e-8, 1e-9, 3e-10}) {
+    const double scale = scene::autoSphereScale({smallest * 10, smallest, 0.0}, {}, camera, 1080);
+    const double pixels =
+        scene::sphereOutlinePixels(smallest * scale * scene::kSceneScale, camera.radius, 1080);
+    EXPECT_GE(pixels, 3.0) << smallest;
+    EXPECT_LT(pixels, scale > 1.0 ? 3.01 : 1e9) << smallest;
+  }
+  // A hidden species does not count.
+  EXPECT_EQ(scene::autoSphereScale({1e-9, 4e-7}, {true, false}, camera, 1080), 1.0);
+}
