@@ -34,6 +34,20 @@ ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
 
+# Tests and benchmarks write under the build folders or a temporary folder
+# only: the working tree must look the same after the suite as before it.
+tree_state() { git status --porcelain --untracked-files=all 2>/dev/null || true; }
+tree_before=$(tree_state)
+check_tree() {
+  local after
+  after=$(tree_state)
+  if [[ "$after" != "$tree_before" ]]; then
+    echo "== the suite changed the working tree:" >&2
+    diff <(echo "$tree_before") <(echo "$after") >&2 || true
+    exit 1
+  fi
+}
+
 # ---- Release build and suite ---------------------------------------------
 echo "== Release build"
 soak=OFF
@@ -50,6 +64,7 @@ if [[ $mode == soak ]]; then
 fi
 echo "== Release tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 900 -LE soak)
+check_tree
 
 [[ $mode == quick ]] && exit 0
 
@@ -62,6 +77,7 @@ echo "== sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE soak)
+check_tree
 
 # ---- fuzzers ---------------------------------------------------------------
 echo "== fuzzers"
@@ -88,4 +104,5 @@ for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
   fi
   grep -E "stat::number_of_executed_units|Done [0-9]+ runs" "$log" | tail -n 2
 done
+check_tree
 echo "== all tests passed"
