@@ -7,17 +7,12 @@
 // drawing is measured with OpenGL drawing the molecules (cpu:0) and with the
 // processors drawing them (cpu:1); on a software OpenGL the ratio of the two
 // is the processors' gain. BM_Sequence renders whole PNG sequences, as tavo
-// render does. The movies are written in a scratch folder, removed at the
-// end.
+// render does.
 #include <benchmark/benchmark.h>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
@@ -31,15 +26,6 @@ namespace {
 
 constexpr int kFrames = 3;
 
-// The scratch folder of the movies.
-const std::string& scratch() {
-  static const std::string folder = [] {
-    std::string pattern = (std::filesystem::temp_directory_path() / "render_bench.XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    return pattern;
-  }();
-  return folder;
-}
 
 // A movie of `molecules` molecules (3 species of size 40 nm, spread over
 // +-2 scene units), written once per size with the library's writer.
@@ -48,8 +34,10 @@ const tavo::Movie& movieOf(int molecules) {
   auto found = movies.find(molecules);
   if (found != movies.end()) return *found->second;
   const int perSpecies = (molecules + 2) / 3;
-  const std::string setup = scratch() + "/" + std::to_string(molecules) + ".Tavosetup";
-  const std::string movie = scratch() + "/" + std::to_string(molecules) + ".Tavomovie";
+  const std::string setup =
+      tavo::bench::scratchPath("render_bench_" + std::to_string(molecules) + ".Tavosetup");
+  const std::string movie =
+      tavo::bench::scratchPath("render_bench_" + std::to_string(molecules) + ".Tavomovie");
   std::FILE* f = std::fopen(setup.c_str(), "w");
   std::fprintf(f, "N_species 3\n");
   for (int s = 0; s < 3; ++s)
@@ -156,7 +144,7 @@ void BM_Sequence(benchmark::State& state) {
   tavo::offscreen::Settings settings = settingsOf(state);
   std::vector<std::size_t> picks(12);
   for (std::size_t i = 0; i < picks.size(); ++i) picks[i] = i % kFrames;
-  const std::string output = scratch() + "/f%03d.png";
+  const std::string output = tavo::bench::scratchPath("f%03d.png");
   std::size_t frames = 0;
   for (auto _ : state) {
     tavo::bench::quietly(
@@ -189,6 +177,4 @@ BENCHMARK(BM_Sequence)->Apply(sequences)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  return tavo::bench::runBenchmarks(argc, argv, [] { std::filesystem::remove_all(scratch()); });
-}
+int main(int argc, char** argv) { return tavo::bench::runBenchmarks(argc, argv, [] {}); }
