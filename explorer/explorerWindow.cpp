@@ -93,6 +93,7 @@ struct Session final : Remote {
   IndexView drawnIndex;
   double drawnAt = 0.0;
   bool fitAsked = false;      // frame the molecules once a frame is shown
+  bool fitAtStart = false;    // the fit asked for is --camera fit
   std::vector<double> sizes;  // per species, metres
   bool screenshotAsked = false;
   bool redrawAsked = false;  // a redisplay is pending: the event loop must not sleep
@@ -182,8 +183,9 @@ struct Session final : Remote {
                                            ? scene::outlinePoints(picture.regions)
                                            : scene::moleculePoints(shown, state.hidden);
     setCamera(state, scene::fitCamera(points, state.view.WINDOW_SIZE_X, state.view.WINDOW_SIZE_Y));
-    state.startCamera = cameraOf(state);
-    fitAsked = false;
+    // --camera fit makes the fitted camera the one c goes back to.
+    if (fitAtStart) state.startCamera = cameraOf(state);
+    fitAsked = fitAtStart = false;
     sizeSpheres();
   }
 
@@ -442,7 +444,7 @@ void run(const Options& options) {
     session.state.hidden[q] = options.hidden[q];
   session.state.startCamera = options.camera;
   setCamera(session.state, options.camera);
-  session.fitAsked = options.fit;
+  session.fitAsked = session.fitAtStart = options.fit;
   session.sizeSpheres();
   session.regionsAside = std::move(regions);
   g_module.session = &session;
