@@ -229,6 +229,14 @@ bool haveFma() {
 // Spheres
 // ---------------------------------------------------------------------------
 
+// A colour as an 8-bit framebuffer stores it (packColour).
+[[gnu::always_inline]] inline std::uint32_t pack(Colour c) {
+  const auto channel = [](float v) {
+    return static_cast<std::uint32_t>(std::lrint(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+  };
+  return channel(c.red) | channel(c.green) << 8 | channel(c.blue) << 16 | 0xFFu << 24;
+}
+
 // A sphere to shade: its centre in eye space and the rectangle of pixels its
 // outline may cover (rows from the top, inclusive).
 struct SphereItem {
@@ -239,12 +247,7 @@ struct SphereItem {
 
 }  // namespace
 
-std::uint32_t packColour(Colour c) {
-  const auto channel = [](float v) {
-    return static_cast<std::uint32_t>(std::lrint(std::clamp(v, 0.0f, 1.0f) * 255.0f));
-  };
-  return channel(c.red) | channel(c.green) << 8 | channel(c.blue) << 16 | 0xFFu << 24;
-}
+std::uint32_t packColour(Colour c) { return pack(c); }
 
 struct Rasteriser::Impl {
   explicit Impl(int threads) : workers(threads) {}
@@ -309,7 +312,7 @@ void Rasteriser::points(const Frame& frame, const std::vector<Colour>& colours,
   std::vector<bool> tipping(frame.positions.size());
   for (std::size_t s = 0; s < packed.size(); ++s) {
     if (s < colours.size()) species[s] = colours[s];
-    packed[s] = packColour(species[s]);
+    packed[s] = pack(species[s]);
     tipping[s] = tips(species[s]);
   }
   if (std::find(tipping.begin(), tipping.end(), true) != tipping.end())
@@ -469,19 +472,22 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
         const Colour& c = base[static_cast<std::size_t>(item->species)];
         const float centre2 = item->x * item->x + item->y * item->y + item->z * item->z;
         const float c2 = centre2 - r * r;
-        // Misses found before normalising the ray, with room for the
-        // roundings of the exact test.
-        const float slack = 1e-5f * centre2;
+        // Misses found before normalising the ray, in double precision (the
+        // test subtracts two near squares), with room for the roundings of
+        // the exact test in single precision.
+        const double slack = 1e-6 * centre2;
+        const double cx = item->x, cy = item->y, cz = item->z;
+        const double exact2 = cx * cx + cy * cy + cz * cz - double{r} * r;
         for (int row = top; row <= bottom; ++row) {
           const float ry = up[static_cast<std::size_t>(row)];
           std::uint32_t* colourRow = image.rgba.data() + static_cast<std::size_t>(row) * w;
           std::uint32_t* depthRow = image.depth.data() + static_cast<std::size_t>(row) * w;
           for (int col = item->left; col <= item->right; ++col) {
             const float rx = across[static_cast<std::size_t>(col)];
-            const float length2 = rx * rx + ry * ry + 1.0f;
-            const float along = rx * item->x + ry * item->y - item->z;
-            if (along * along - length2 * c2 < -slack * length2) continue;
-            const float scale = 1.0f / std::sqrt(length2);
+            const double length2 = double{rx} * rx + double{ry} * ry + 1.0;
+            const double along = rx * cx + ry * cy - cz;
+            if (along * along - length2 * exact2 < -slack * length2) continue;
+            const float scale = 1.0f / std::sqrt(rx * rx + ry * ry + 1.0f);
             const float ray[3] = {rx * scale, ry * scale, -scale};
             const float b = ray[0] * item->x + ray[1] * item->y + ray[2] * item->z;
             const float disc = b * b - c2;
@@ -507,8 +513,8 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
             highlight = h32 * h8;  // to the power 40
             const float shade = 0.22f + 0.78f * diffuse, glow = 0.3f * highlight;
             depthRow[col] = depth;
-            colourRow[col] = packColour(
-                Colour{c.red * shade + glow, c.green * shade + glow, c.blue * shade + glow});
+            colourRow[col] =
+                pack(Colour{c.red * shade + glow, c.green * shade + glow, c.blue * shade + glow});
           }
         }
       }
