@@ -118,7 +118,7 @@ void BM_ExportXyz(benchmark::State& state) {
   prepare();
   for (auto _ : state) {
     tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-    tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+    tavo::cli::exportXyz(movie, allFrames(movie), {}, g_fixture.outPath);
   }
   perMovie(state);
 }
@@ -126,7 +126,7 @@ void BM_ExportXyz(benchmark::State& state) {
 void BM_ExportXyzIndexed(benchmark::State& state) {
   prepare();
   tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), {}, g_fixture.outPath);
   perMovie(state);
 }
 
@@ -134,7 +134,7 @@ void BM_ExportVtk(benchmark::State& state) {
   prepare();
   for (auto _ : state) {
     tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-    tavo::cli::exportVtk(movie, allFrames(movie), 1.0, g_fixture.folder + "/vtk.pvd");
+    tavo::cli::exportVtk(movie, allFrames(movie), {}, g_fixture.folder + "/vtk.pvd");
   }
   perMovie(state);
 }
