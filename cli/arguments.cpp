@@ -167,10 +167,11 @@ CLI::Validator numberIn(double low, double high, bool lowIncluded) {
         double value = 0;
         if (std::string why = readNumber(text, value); !why.empty()) return why;
         if (value < low || (!lowIncluded && value == low) || value > high) {
-          const std::string from =
+          std::string range =
               lowIncluded ? "from " + formats::shortest(low) : "above " + formats::shortest(low);
-          return text + " is out of range: " + from +
-                 (std::isinf(high) ? "" : " to " + formats::shortest(high));
+          if (!std::isinf(high))
+            range += (lowIncluded ? " to " : " and at most ") + formats::shortest(high);
+          return text + " is out of range: a number " + range;
         }
         return "";
       },

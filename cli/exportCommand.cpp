@@ -96,7 +96,7 @@ void addExportCommand(CLI::App& app) {
       "PolyData file per frame, named by frame index, with Float64 points, vertex cells, the "
       "point data species (Int32, the species ID) and radius (Float64, half the species' "
       "size), and the field data species_names. Inputs inside that folder are refused.\n"
-      "  h5md  one H5MD (HDF5) file for h5py, MDAnalysis and OVITO: every slot of every "
+      "  h5md  one H5MD (HDF5) file for h5py and MDAnalysis: every slot of every "
       "species in every frame, NaN positions in empty slots, /particles/all/alive, the "
       "counts per species in /observables/counts, the setup in /parameters. MDAnalysis "
       "knows no metres: use --scale 1e9 (nm) or 1e10 (Angstrom).\n\n"
@@ -124,7 +124,7 @@ void addExportCommand(CLI::App& app) {
     } else {
       throw CLI::ValidationError("--format", "the output " + options->output +
                                                  " ends in none of .xyz, .pvd, .h5, .h5md: "
-                                                 "give --format xyz, vtk or h5md");
+                                                 "name the format: xyz, vtk or h5md");
     }
     if (format == ExportFormat::vtk &&
         (options->output.size() <= 4 || !options->output.ends_with(".pvd")))

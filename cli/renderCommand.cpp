@@ -115,10 +115,14 @@ void addRenderCommand(CLI::App& app) {
     offscreen::OutputKind kind;
     try {
       kind = offscreen::outputKind(options->output);
+    } catch (const offscreen::UsageError& e) {
+      throw CLI::ValidationError("--output", e.what());
+    }
+    try {
       if (kind == offscreen::OutputKind::video)
         offscreen::requireVideoSize(settings.width, settings.height);
     } catch (const offscreen::UsageError& e) {
-      throw CLI::ValidationError("--output", e.what());
+      throw CLI::ValidationError(e.what());
     }
     std::vector<std::string> inputs = {options->files.setup, options->files.movie};
     if (!options->regions.empty()) inputs.push_back(options->regions);
