@@ -4,14 +4,27 @@
 // and the innermost message of HDF5's error stack, which HDF5 would
 // otherwise print on standard error (its printing is turned off while a
 // writer lives, and restored after).
+//
+// Positions are most of the file and compressing them most of the work, so
+// their chunks are packed here, on worker threads, and handed to HDF5 whole
+// (H5Dwrite_chunk): the bytes HDF5's shuffle and deflate filters would
+// store, the deflate stream made with zlib's run-length strategy, which on
+// shuffled doubles is about twice as fast as the default one and packs them
+// a little tighter. Any reader of the filters reads them. Chunks are written
+// in frame order on the calling thread; HDF5 is never called from a worker.
 #include "formats/h5md.h"
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
+#include <future>
+#include <thread>
 
 #include "formats/numbers.h"
 
 #if TAVO_HAVE_HDF5
 #include <hdf5.h>
+#include <zlib.h>
 #endif
 
 namespace tavo::formats {
@@ -59,6 +72,33 @@ class Handle {
   herr_t (*close_)(hid_t) = nullptr;
 };
 
+// Bytes of position chunks in flight at most: workers times chunk size.
+constexpr std::size_t kMaxPackedBytes = std::size_t{1} << 30;
+
+// A chunk as HDF5's shuffle filter, then its deflate filter (level 1),
+// leave it: byte k of every element together, then a zlib stream.
+std::vector<unsigned char> packChunk(const std::vector<double>& values) {
+  constexpr std::size_t size = sizeof(double);
+  const std::size_t n = values.size();
+  std::vector<unsigned char> shuffled(n * size);
+  const auto* in = reinterpret_cast<const unsigned char*>(values.data());
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t k = 0; k < size; ++k) shuffled[k * n + i] = in[i * size + k];
+  z_stream z{};
+  if (deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE) != Z_OK)
+    throw Error("cannot start zlib's deflate");
+  std::vector<unsigned char> packed(deflateBound(&z, static_cast<uLong>(shuffled.size())));
+  z.next_in = shuffled.data();
+  z.avail_in = static_cast<uInt>(shuffled.size());
+  z.next_out = packed.data();
+  z.avail_out = static_cast<uInt>(packed.size());
+  const int status = deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  if (status != Z_STREAM_END) throw Error("zlib's deflate failed");
+  return packed;
+}
+
 }  // namespace
 
 struct H5mdWriter::Impl {
@@ -70,7 +110,12 @@ struct H5mdWriter::Impl {
   Handle file, position, alive, counts;
   std::vector<std::int32_t> steps;
   std::vector<double> times;
-  std::vector<double> scaled;  // one frame's positions, scaled
+  struct Packing {
+    std::size_t frame;
+    std::future<std::vector<unsigned char>> chunk;
+  };
+  std::deque<Packing> packing;  // position chunks being packed, in frame order
+  std::size_t workers = 1;      // chunks packed at once
 
   [[noreturn]] void fail(const std::string& what) {
     std::string why;
@@ -252,6 +297,22 @@ struct H5mdWriter::Impl {
     dataset(table, "slots", H5T_NATIVE_INT32, 1, speciesDims, false, capacity.data());
   }
 
+  // Writes packed position chunks in order until at most `left` are in
+  // flight.
+  void writePacked(std::size_t left) {
+#if H5_VERSION_GE(1, 10, 3)
+    while (packing.size() > left) {
+      const std::vector<unsigned char> chunk = packing.front().chunk.get();
+      const hsize_t offset[3] = {packing.front().frame, 0, 0};
+      packing.pop_front();
+      ok(H5Dwrite_chunk(position, H5P_DEFAULT, 0, offset, chunk.size(), chunk.data()),
+         "write a frame");
+    }
+#else
+    (void)left;
+#endif
+  }
+
   // The step and time of a time-dependent element: those of position.
   void link(hid_t element) {
     ok(H5Lcreate_hard(file, "/particles/all/position/step", element, "step", H5P_DEFAULT,
@@ -282,11 +343,15 @@ H5mdWriter::H5mdWriter(const std::string& path, const Setup& setup, std::size_t 
   }
   d.steps.reserve(frames);
   d.times.reserve(frames);
+  const std::size_t chunkBytes = std::max<std::size_t>(1, 3 * d.slots * sizeof(double));
+  d.workers = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+  d.workers = std::clamp<std::size_t>(kMaxPackedBytes / chunkBytes, 1, d.workers);
 }
 
 H5mdWriter::~H5mdWriter() {
   if (!impl_) return;
   Impl& d = *impl_;
+  d.packing.clear();  // waits for the workers
   d.position = Handle();
   d.alive = Handle();
   d.counts = Handle();
@@ -299,9 +364,18 @@ void H5mdWriter::write(std::size_t i, int step, double time, const double* posit
   Impl& d = *impl_;
   if (i >= d.frames || counts.size() != d.species)
     throw Error(d.path + ": frame " + std::to_string(i) + " does not fit the file");
-  d.scaled.resize(3 * d.slots);
-  for (std::size_t k = 0; k < 3 * d.slots; ++k) d.scaled[k] = positions[k] * d.scale;
-  d.writeRow(d.position, H5T_NATIVE_DOUBLE, i, d.scaled.data());
+  std::vector<double> scaled(positions, positions + 3 * d.slots);
+  for (double& v : scaled) v *= d.scale;
+#if H5_VERSION_GE(1, 10, 3)
+  if (d.slots > 0) {
+    d.writePacked(d.workers - 1);
+    d.packing.push_back({i, std::async(std::launch::async, [values = std::move(scaled)] {
+                           return packChunk(values);
+                         })});
+  }
+#else
+  d.writeRow(d.position, H5T_NATIVE_DOUBLE, i, scaled.data());
+#endif
   d.writeRow(d.alive, H5T_NATIVE_UINT8, i, alive);
   static_assert(sizeof(int) == sizeof(std::int32_t));
   d.writeRow(d.counts, H5T_NATIVE_INT, i, counts.data());
@@ -315,6 +389,7 @@ void H5mdWriter::write(std::size_t i, int step, double time, const double* posit
 
 void H5mdWriter::close() {
   Impl& d = *impl_;
+  d.writePacked(0);
   d.steps.resize(d.frames);
   d.times.resize(d.frames);
   if (d.frames > 0) {

@@ -32,7 +32,7 @@ packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev font
 packages+=(libx11-dev)
 # H5MD exports (libhdf5, found with pkg-config), and the programs the
 # export tests read them with.
-packages+=(libhdf5-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
+packages+=(libhdf5-dev zlib1g-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
