@@ -168,12 +168,13 @@ def test_render_keeps_an_outputs_permissions(small, output):
     assert stat.S_IMODE(os.stat(small / output).st_mode) == 0o640
 
 
-def big_movie(folder, frames=40, molecules=3000):
-    """A movie slow enough to interrupt."""
+def big_movie(folder, frames=200, molecules=5000):
+    """A movie slow enough to interrupt: one frame's molecules, many times."""
     rng = np.random.default_rng(1)
     (folder / "big.Tavosetup").write_text(SMALL_SETUP.replace(" 10 3 0", " %d 3 0" % molecules))
-    (folder / "big.Tavomovie").write_text(movie_text(
-        [(k, [list(rng.uniform(-1e-6, 1e-6, 3 * molecules)), []]) for k in range(frames)]))
+    body = movie_text([(0, [list(rng.uniform(-1e-6, 1e-6, 3 * molecules)), []])])
+    (folder / "big.Tavomovie").write_text("".join(body.replace("step 0", "step %d" % k, 1)
+                                                  for k in range(frames)))
 
 
 INTERRUPTS = [  # command, the name that shows it is under way, signal
