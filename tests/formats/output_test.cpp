@@ -205,6 +205,7 @@ TEST(OutputFileTest, AnOwnDescriptorIsWrittenInPlaceAndAppendedTo) {
 }
 
 TEST(OutputFileTest, ALinkAtAMadeNameIsReplacedNotWrittenThrough) {
+  for (const char* left : {"frame", "link"}) std::remove(left);  // by an earlier run
   writeFile("precious", "precious");
   symlink("precious", "frame");
   OutputFile file("frame", {.inputs = {"precious"}, .madeName = true});
@@ -218,6 +219,7 @@ TEST(OutputFileTest, ALinkAtAMadeNameIsReplacedNotWrittenThrough) {
 }
 
 TEST(MadeFoldersTest, OnlyFoldersMadeAndStillEmptyGo) {
+  std::filesystem::remove_all("a");  // by an earlier run
   mkdir("a", 0755);
   {
     tavo::formats::MadeFolders made;
