@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "cli/arguments.h"
@@ -12,13 +13,14 @@ namespace tavo::cli {
 
 namespace {
 
-// "THETA,PHI,RADIUS", three finite numbers.
+// "THETA,PHI,RADIUS", three finite numbers a float holds.
 std::optional<scene::Camera> parseCamera(const std::string& text) {
   double v[3];
   char tail = 0;
-  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3 ||
-      !std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
+  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3)
     return std::nullopt;
+  for (const double x : v)
+    if (!std::isfinite(x) || std::fabs(x) > std::numeric_limits<float>::max()) return std::nullopt;
   return scene::Camera{static_cast<float>(v[0]), static_cast<float>(v[1]),
                        static_cast<float>(v[2])};
 }
@@ -65,9 +67,12 @@ void addFigureOptions(CLI::App& command, FigureOptions& o, bool render) {
                        "distance as in the viewer; default 1,1,15, the viewer's start"))
       ->type_name("fit|THETA,PHI,RADIUS")
       ->check([](const std::string& text) {
-        return text == "fit" || parseCamera(text)
-                   ? std::string()
-                   : text + " is not fit or THETA,PHI,RADIUS, such as 1,1,15";
+        double v[3];
+        char tail = 0;
+        if (text == "fit" || parseCamera(text)) return std::string();
+        if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) == 3)
+          return text + ": each of THETA,PHI,RADIUS must be a finite number of at most 3.4e38";
+        return text + " is not fit or THETA,PHI,RADIUS, such as 1,1,15";
       });
   command
       .add_option("--sphere-scale", o.sphereScale,

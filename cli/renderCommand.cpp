@@ -1,7 +1,12 @@
 // renderCommand.cpp - tavo render: pictures and videos of a movie, drawn
 // offscreen with no display.
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -60,9 +65,8 @@ void addRenderCommand(CLI::App& app) {
       ->type_name("FILE");
   command
       ->add_option("--fps", options->framesPerSecond,
-                   wrap("frames per second of a video; "
-                        "default 25"))
-      ->check(CLI::PositiveNumber);
+                   wrap("frames per second of a video, from 0.001 to 1000; default 25"))
+      ->check(numberIn(0.001, 1000));
   addQuietFlag(*command);
   command->footer(
       wrap("Frames: one picture draws frame 0 unless --frames picks one; a sequence or a video "
@@ -79,6 +83,7 @@ void addRenderCommand(CLI::App& app) {
            "--background white",
            kTextWidth));
   command->callback([options, frames] {
+    const auto start = std::chrono::steady_clock::now();
     offscreen::Settings& settings = options->settings;
     settings.style = options->style == "spheres" ? scene::Style::spheres : scene::Style::points;
     settings.overlay = !options->noOverlay;
@@ -88,10 +93,23 @@ void addRenderCommand(CLI::App& app) {
     } catch (const offscreen::UsageError& e) {
       throw CLI::ValidationError("--output", e.what());
     }
+    try {
+      if (kind == offscreen::OutputKind::video)
+        offscreen::requireVideoSize(settings.width, settings.height);
+    } catch (const offscreen::UsageError& e) {
+      throw CLI::ValidationError(e.what());
+    }
     std::vector<std::string> inputs = {options->files.setup, options->files.movie};
     if (!options->regions.empty()) inputs.push_back(options->regions);
-    if (kind != offscreen::OutputKind::sequence) requireNotInput(options->output, inputs);
-    if (!options->regions.empty()) settings.regions = formats::readRegions(options->regions);
+    // A single name, with "%%" read as "%".
+    const std::string single = offscreen::sequenceName(options->output, 0);
+    if (kind != offscreen::OutputKind::sequence) requireNotInput(single, inputs);
+    if (!options->regions.empty()) {
+      if (!std::ifstream(options->regions))
+        throw Error(options->regions +
+                    ": cannot open the region file (--regions): " + std::strerror(errno));
+      settings.regions = formats::readRegions(options->regions);
+    }
 
     Movie movie = openMovie(options->files.setup, options->files.movie);
     const Figure figure = resolveFigure(options->figure, movie.setup());
@@ -116,10 +134,17 @@ void addRenderCommand(CLI::App& app) {
     try {
       offscreen::render(
           movie, picked, options->output, settings, options->framesPerSecond,
-          [&progress](std::size_t done) { progress.update(static_cast<std::int64_t>(done)); });
+          [&progress](std::size_t done) { progress.update(static_cast<std::int64_t>(done)); },
+          inputs);
     } catch (const offscreen::UsageError& e) {
       throw CLI::ValidationError(e.what());
     }
+    reportWritten(kind != offscreen::OutputKind::sequence ? single
+                  : picked.empty()
+                      ? options->output
+                      : offscreen::sequenceName(options->output, picked.front()) + " to " +
+                            offscreen::sequenceName(options->output, picked.back()),
+                  picked.size(), start);
   });
 }
 

@@ -21,15 +21,16 @@ struct FileCloser {
 }  // namespace
 
 void writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
-              bool alpha) {
+              const std::string& shownAs, bool alpha) {
+  const std::string& name = shownAs.empty() ? path : shownAs;
   const std::size_t channels = alpha ? 4 : 3;
   if (width <= 0 || height <= 0 ||
       rgb.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * channels)
-    throw Error(path + ": cannot write the picture: " + std::to_string(rgb.size()) +
+    throw Error(name + ": cannot write the picture: " + std::to_string(rgb.size()) +
                 " bytes do not make a " + std::to_string(width) + "x" + std::to_string(height) +
                 " picture");
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw Error(path + ": cannot create the picture: " + std::strerror(errno));
+  if (!file) throw Error(name + ": cannot create the picture: " + std::strerror(errno));
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(width);
@@ -46,9 +47,9 @@ void writePng(const std::string& path, int width, int height, const std::vector<
   const bool flushed = std::fflush(file.get()) == 0 && !std::ferror(file.get());
   const int flushError = errno;
   const bool closed = std::fclose(file.release()) == 0;
-  if (!ok) throw Error(path + ": cannot write the picture: " + why);
+  if (!ok) throw Error(name + ": cannot write the picture: " + why);
   if (!flushed || !closed)
-    throw Error(path + ": cannot write the picture: " +
+    throw Error(name + ": cannot write the picture: " +
                 std::strerror(flushError != 0 ? flushError : errno));
 }
 
