@@ -81,11 +81,8 @@ void addFigureOptions(CLI::App& command, FigureOptions& o, bool render) {
       ->type_name("S|auto")
       ->check([](const std::string& text) {
         if (text == "auto") return std::string();
-        char* end = nullptr;
-        const double v = std::strtod(text.c_str(), &end);
-        return end != text.c_str() && *end == '\0' && std::isfinite(v) && v > 0
-                   ? std::string()
-                   : text + " is not a positive number or auto";
+        std::string number = text;
+        return numberIn(0, HUGE_VAL, false)(number);
       });
   command
       .add_option("--background", o.background,
