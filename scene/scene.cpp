@@ -478,6 +478,31 @@ struct Scene::Impl {
               : Drawing::opengl;
     }
     software = d == Drawing::software;
+    if (!software) return;
+    // The picture goes to OpenGL through a shader of GLSL 3.30, and in place
+    // through a copy of images (OpenGL 4.3): where either is missing, OpenGL
+    // draws, or the picture is drawn over the frame.
+    try {
+      makeImageProgram();
+    } catch (const Error&) {
+      software = false;
+      return;
+    }
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    if (major * 10 + minor < 43 && !hasExtension("GL_ARB_copy_image"))
+      targetColour = targetDepth = 0;
+  }
+
+  static bool hasExtension(const char* name) {
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; ++i) {
+      const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+      if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+    }
+    return false;
   }
 
   // The transform OpenGL holds now.
