@@ -568,6 +568,7 @@ struct Scene::Impl {
   // The framebuffer's own colour and depth buffers, where the scene was told
   // them: the picture is then copied into them whole, no drawing needed.
   GLuint targetColour = 0, targetDepth = 0;
+  bool depthAfter = true;  // the spheres' depth is wanted by what is drawn after them
   GLuint copyDepthTexture = 0;
   int copyWidth = 0, copyHeight = 0;
 
@@ -806,7 +807,7 @@ void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters
     if (inPlace) d.fetchFrame(view);
     d.processors().spheres(frame, speciesColours, hidden, diameters, view, d.image, inPlace);
     if (inPlace)
-      d.storeFrame(true);
+      d.storeFrame(d.depthAfter);
     else
       d.showImage(true);
     return;
@@ -866,7 +867,10 @@ void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painte
     glPointSize(cameraPointSize(camera));
     drawPoints(frame, colours, picture.hidden);
   } else {
+    // Nothing after the spheres tests depth but region outlines.
+    impl_->depthAfter = !picture.regions.empty();
     drawSpheres(frame, picture.diameters, colours, picture.hidden, picture.sphereSprites);
+    impl_->depthAfter = true;
   }
   // Region outlines are hidden where spheres stand in front of them.
   if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);
