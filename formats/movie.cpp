@@ -20,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <thread>
 #include <utility>
 
+#include "formats/compressed.h"
 #include "formats/textReader.h"
 
 namespace tavo::detail {
@@ -92,6 +94,26 @@ __attribute__((target("avx2"))) char* lineEndOrSWide(char* p, char* end) {
   return p;
 }
 #endif
+
+char* writerForm(char* s, const char* end, bool negative, double& out);
+
+// Coordinates in the writer's form from p on, as many as follow one
+// another (at most `max`), into out; returns how many, and at *last the end
+// of the last one.
+std::size_t writerTokens(char* p, const char* end, double* out, std::size_t max, char** last) {
+  std::size_t j = 0;
+  *last = p;
+  for (; j < max; ++j) {
+    while (p < end && isSpace(*p)) ++p;
+    bool negative = false;
+    char* s = afterSign(p, negative);
+    char* next = writerForm(s, end, negative, out[j]);
+    if (next == nullptr) break;
+    *last = next;
+    p = next + 1;
+  }
+  return j;
+}
 
 const char* axisName(int axis) {
   static const char* const kAxis[] = {"x", "y", "z"};
@@ -204,7 +226,30 @@ MovieInput::MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, c
   p_ = end_ = base_;
 }
 
+MovieInput::MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer)
+    : MovieInput(-1, offset, buffer, source.path().c_str()) {
+  source_ = &source;
+}
+
+MovieInput::MovieInput(const char* data, std::size_t size, std::int64_t offset, const char* path,
+                       formats::ByteSource* source)
+    : fd_(-1), next_(offset + static_cast<std::int64_t>(size)), path_(path ? path : "") {
+  source_ = source;
+  memory_ = data;
+  memoryAt_ = offset;
+  // Never written: refill() is not reached once eof_ is set.
+  base_ = const_cast<char*>(data);
+  cap_ = size;
+  p_ = base_;
+  end_ = base_ + size;
+  eof_ = true;
+}
+
 void MovieInput::seek(std::int64_t offset) {
+  if (memory_ != nullptr) {
+    p_ = base_ + (offset - memoryAt_);
+    return;
+  }
   next_ = offset;
   p_ = end_ = base_;
   eof_ = false;
@@ -231,7 +276,7 @@ bool MovieInput::startToken() {
 Scan MovieInput::readWord(char* out, std::size_t cap) {
   out[0] = '\0';
   if (!startToken()) return Scan::end;
-  std::size_t n = 0;
+  std::size_t n = 0, seen = 0;
   bool tooLong = false, hasNul = false;
   for (;;) {
     while (p_ < end_ && !isSpace(*p_)) {
@@ -241,6 +286,12 @@ Scan MovieInput::readWord(char* out, std::size_t cap) {
       else
         tooLong = true;
       ++p_;
+      // A word longer than any token the reader takes is no keyword; it is
+      // not followed to its end, which an endless input never reaches.
+      if (++seen > kMaxNumberText) {
+        out[n] = '\0';
+        return Scan::tooLong;
+      }
     }
     if (p_ < end_ || eof_ || !refill()) break;
   }
@@ -342,14 +393,21 @@ Scan MovieInput::readReal(double& out) {
 // end of the window or of the data), with k and axis naming it; the caller
 // reads that one with readReal(), which also refills the window, and calls
 // again.
-void MovieInput::readWriterRun(double* out, int n, int& k, int& axis) {
+void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, const char* limit) {
   char* p = p_;
   char* done = p_;  // end of the last number taken
   int i = k, a = axis;
+  if (limit == nullptr) limit = end_;
   for (; i < n; ++i, a = 0) {
     double* row = out + 3 * static_cast<std::size_t>(i);
     for (; a < 3; ++a) {
       while (p < end_ && isSpace(*p)) ++p;
+      if (p >= limit) {
+        p_ = p;
+        k = i;
+        axis = a;
+        return;
+      }
       // At p == end_ this reads the window's padding; the form check then
       // fails on the length.
       bool negative = false;
@@ -366,6 +424,33 @@ void MovieInput::readWriterRun(double* out, int n, int& k, int& axis) {
     }
   }
   p_ = done;  // the frame's end is right after its last number, as with fscanf
+  k = n;
+  axis = 0;
+}
+
+void MovieInput::readWriterSplit(double* out, int n, int& k, int& axis, std::vector<double>& tail) {
+  if (memory_ == nullptr || k != 0 || axis != 0 || !startToken()) return;
+  const std::size_t total = 3 * static_cast<std::size_t>(n);
+  // The second half starts at the token after the byte half way through
+  // the block, as long as a coordinate in the writer's form makes it.
+  constexpr std::size_t kWriterBytes = 13;
+  if (static_cast<std::size_t>(end_ - p_) / kWriterBytes <= total / 2) return;
+  char* mid = p_ + total / 2 * kWriterBytes;
+  while (mid < end_ && !isSpace(*mid)) ++mid;
+  while (mid < end_ && isSpace(*mid)) ++mid;
+  if (mid >= end_) return;
+  if (tail.size() < total) tail.resize(total);
+  std::size_t second = 0;
+  char* last = nullptr;
+  std::thread helper([&] { second = writerTokens(mid, end_, tail.data(), total, &last); });
+  readWriterRun(out, n, k, axis, mid);
+  helper.join();
+  const std::size_t first = 3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis);
+  // Anything but the two halves meeting and filling the block exactly is
+  // left to the caller's reading from where the first half stopped.
+  if (p_ != mid || first + second != total) return;
+  std::memcpy(out + first, tail.data(), second * sizeof(double));
+  p_ = last;
   k = n;
   axis = 0;
 }
@@ -423,11 +508,12 @@ bool MovieInput::nextIs(const char* word) {
 
 std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
   char text[kMaxNumberText + 2];
-  ssize_t got = -1;
-  do {
-    got = ::pread(fd_, text, sizeof text, static_cast<off_t>(at));
-  } while (got < 0 && errno == EINTR);
-  std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+  std::size_t n = 0;
+  try {
+    n = fetch(at, text, sizeof text);
+  } catch (const Error&) {
+    n = 0;  // the message names the fault without the token
+  }
   std::size_t len = 0;
   while (len < n && !isSpace(text[len])) ++len;
   // A token longer than any the reader takes can never become part of a
@@ -444,6 +530,23 @@ std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
   return t + "'";
 }
 
+// Bytes at `at` for a message, wherever the input takes them from.
+std::size_t MovieInput::fetch(std::int64_t at, char* out, std::size_t n) const {
+  if (source_ != nullptr) return source_->read(at, out, n);
+  if (memory_ != nullptr) {
+    std::int64_t from = std::max<std::int64_t>(at - memoryAt_, 0);
+    std::size_t avail = static_cast<std::size_t>(std::max<std::int64_t>(cap_ - from, 0));
+    std::size_t k = std::min(n, avail);
+    std::memcpy(out, memory_ + from, k);
+    return k;
+  }
+  ssize_t got = -1;
+  do {
+    got = ::pread(fd_, out, n, static_cast<off_t>(at));
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
 bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) : eof_; }
 
 // The writer's own form "d.ddddddE+dd" (sign already taken, two exponent
@@ -455,8 +558,10 @@ bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) 
 // '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 + dddddd
 // follows. Returns the end of the number, or null (nothing stored) when the
 // text is not in this form.
-inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
-  if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
+namespace {
+
+inline char* writerForm(char* s, const char* end, bool negative, double& out) {
+  if (end - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
   if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
   char digits[8];
   std::memcpy(digits, s, 8);
@@ -471,6 +576,12 @@ inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) con
   v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
   out = withSign(v, negative);
   return s + 12;
+}
+
+}  // namespace
+
+inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
+  return writerForm(s, end_, negative, out);
 }
 
 // Any form strtod accepts (signs, inf, nan, hexadecimal), taken only when it
@@ -500,6 +611,16 @@ bool MovieInput::refill() {
   p_ = base_;
   end_ = base_ + keep;
   std::size_t room = cap_ - keep;
+  if (source_ != nullptr) {
+    std::size_t got = source_->read(next_, end_, room);
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += got;
+    next_ += static_cast<std::int64_t>(got);
+    return true;
+  }
   for (;;) {
     ssize_t got = ::pread(fd_, end_, room, static_cast<off_t>(next_));
     if (got < 0 && errno == EINTR) continue;
@@ -549,9 +670,13 @@ enum class Mode {
 // The frame's grammar, with the checks and the order of the movie reader:
 // "step" and its number, then for each species in turn "specie" with its
 // ID, "alive" with its count, and 3 x count coordinates.
+// Species blocks of at least this many molecules are read in two halves
+// when the caller asks for it.
+constexpr int kSplitMolecules = 1 << 15;
+
 template <Mode mode>
 bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, int& stepOut,
-                  int* counts) {
+                  int* counts, std::vector<double>* splitTail = nullptr) {
   constexpr bool kFast = mode == Mode::scanLines;
   FrameFaultInfo where;
   char word[kWordCapacity];
@@ -629,6 +754,8 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
     if constexpr (mode == Mode::read) {
       double* out = sink->coordinates(i, n);
       int k = 0, axis = 0;
+      if (splitTail != nullptr && n >= kSplitMolecules)
+        in.readWriterSplit(out, n, k, axis, *splitTail);
       for (;;) {
         in.readWriterRun(out, n, k, axis);
         if (k == n) break;
@@ -695,9 +822,10 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
 
 }  // namespace
 
-int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink) {
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
+              std::vector<double>* splitTail) {
   int step = 0;
-  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr);
+  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr, splitTail);
   return step;
 }
 

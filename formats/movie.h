@@ -19,6 +19,10 @@
 
 #include "formats/error.h"
 
+namespace tavo::formats {
+class ByteSource;
+}
+
 namespace tavo {
 
 // ---------------------------------------------------------------------------
@@ -118,6 +122,14 @@ class MovieInput {
   // Reads `fd` (not owned) from `offset` on through `buffer`, which it sizes
   // on first use; `path` names the file in messages.
   MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, const char* path);
+  // The same over the text of a byte source (not owned).
+  MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer);
+  // Text already in memory: the `size` bytes at `data` are the source's
+  // bytes from `offset` on, and all there is to read; kMemoryPad readable
+  // bytes must follow them. `source` (may be null) is read for messages.
+  static constexpr std::size_t kMemoryPad = 16;
+  MovieInput(const char* data, std::size_t size, std::int64_t offset, const char* path,
+             formats::ByteSource* source);
 
   std::int64_t offset() const { return next_ - static_cast<std::int64_t>(end_ - p_); }
   void seek(std::int64_t offset);
@@ -140,7 +152,12 @@ class MovieInput {
   Scan readReal(double& out);
   // The hot loop of a frame: reads coordinates k, axis on into out[3k+axis]
   // for as long as they are in the writer's form and whole in the window.
-  void readWriterRun(double* out, int n, int& k, int& axis);
+  // Stops before a token that starts at or after `limit` (null: the end).
+  void readWriterRun(double* out, int n, int& k, int& axis, const char* limit = nullptr);
+  // On text in memory, from coordinate 0: the first half of the block by
+  // readWriterRun, the second at once by another thread into `tail`; k and
+  // axis name where the caller goes on (n, 0 when the halves met).
+  void readWriterSplit(double* out, int n, int& k, int& axis, std::vector<double>& tail);
 
   // Scanning without converting: `count` tokens (returns how many there
   // were before the end of the file); the rest of a line when it holds no
@@ -161,8 +178,12 @@ class MovieInput {
   char* readWriterForm(char* s, bool negative, double& out) const;
   Scan readRealSlow(double& out);
   bool refill();
+  std::size_t fetch(std::int64_t at, char* out, std::size_t n) const;
 
   int fd_;
+  formats::ByteSource* source_ = nullptr;
+  const char* memory_ = nullptr;  // text in memory: its first byte, at offset memoryAt_
+  std::int64_t memoryAt_ = 0;
   std::int64_t next_;  // file offset of the byte after end_
   const char* path_;
   char* base_ = nullptr;
@@ -192,7 +213,11 @@ class FrameSink {
 // capacities and returns its step number; the input is left right after the
 // frame's last token. Throws FrameError on any fault; what the sink received
 // is then incomplete.
-int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink);
+// `splitTail`: on text in memory, a species block of many molecules is read
+// in two halves, the second by another thread into this scratch (reused
+// from call to call); the results, and the faults, are the same.
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
+              std::vector<double>* splitTail = nullptr);
 
 // The structure of the frame at the input's position (step, live counts,
 // where it ends) without converting its coordinates: each coordinate line is

@@ -6,7 +6,7 @@
 //   - where it ends cleanly or in a partial frame the index ends there too,
 //     with the same partial bytes, whether the file is indexed at once, in
 //     pieces, or grown by an append;
-//   - a step going backwards among them stops the index with an error;
+//   - a step equal to or below the one before starts a new run;
 //   - a coordinate that is not a number makes its frame's read throw;
 //   - nothing else is ever thrown but tavo::Error.
 // The first byte chooses the setup: three species of 3, 1 and 5 slots, one
@@ -88,21 +88,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view text(reinterpret_cast<const char*>(data + 2), size - 2);
   const ReferenceMovie ref = tavo::test::referenceParse(text, slots);
 
-  // The frames the plain reading accepts, up to a step going backwards.
-  std::size_t accepted = ref.frames.size();
-  bool backwards = false;
-  for (std::size_t k = 1; k < ref.frames.size() && !backwards; ++k)
-    if (ref.frames[k].step < ref.frames[k - 1].step) {
-      accepted = k;
-      backwards = true;
-    }
-  const bool exact = !backwards && ref.end != ReferenceMovie::End::damaged;
+  const std::size_t accepted = ref.frames.size();
+  const bool exact = ref.end != ReferenceMovie::End::damaged;
 
   writeAll("wb", text);
   tavo::Movie movie(setupOf(slots), g_path, tavo::Movie::Indexing::later);
   const bool indexed = indexAll(movie, -1);
   if (movie.size() < accepted) __builtin_trap();
-  if (backwards && (indexed || movie.size() != accepted)) __builtin_trap();
   if (exact) {
     if (!indexed || movie.size() != accepted || movie.indexedBytes() != ref.indexedBytes ||
         movie.partialBytes() != static_cast<std::int64_t>(text.size()) - ref.indexedBytes)
@@ -129,6 +121,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       __builtin_trap();
     for (std::size_t s = 0; s < slots.size(); ++s)
       if (!tavo::test::sameBits(frame.positions[s], f.positions[s])) __builtin_trap();
+  }
+  // Runs, where the index holds exactly the reference's frames.
+  if (movie.size() == accepted) {
+    std::size_t first = 0;
+    const std::vector<tavo::Run> runs = movie.runs();
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+      if (first >= accepted) __builtin_trap();
+      std::size_t end = first + 1;
+      while (end < accepted && ref.frames[end].step > ref.frames[end - 1].step) ++end;
+      if (runs[r].firstFrame != first || runs[r].frames != end - first ||
+          runs[r].firstStep != ref.frames[first].step ||
+          runs[r].lastStep != ref.frames[end - 1].step)
+        __builtin_trap();
+      first = end;
+    }
+    if (first != accepted) __builtin_trap();
   }
   if (!exact) return 0;
 

@@ -7,6 +7,12 @@
 // species, never in molecules. It grows by appending; refresh() scans only
 // the bytes after the last complete frame.
 //
+// The text comes from a byte source (formats/compressed.h): offsets are
+// those of the text, whether the file is plain or compressed. A frame is
+// read by fetching its bytes once (the index knows where it ends) and
+// parsing them in memory; a large one is fetched and parsed in two halves
+// at once.
+//
 // Threads: refresh() calls are serialised by their own mutex and scan
 // without holding the index lock; they take it exclusively only to append
 // what they found. Queries and read() take it shared, briefly. A read parses
@@ -24,8 +30,10 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 #include <utility>
 
+#include "formats/compressed.h"
 #include "formats/movie.h"
 #include "formats/textReader.h"
 #include "trajectory/trajectory.h"
@@ -39,9 +47,17 @@ using detail::formatText;
 // A frame read in progress: its window and the positions it fills. The
 // positions change hands with the caller's Frame once the read succeeds.
 struct Scratch {
-  std::vector<char> window;
+  std::vector<char> text;    // the frame's bytes
+  std::vector<double> tail;  // the second half of a split block
   std::vector<std::vector<double>> positions;
 };
+
+// Frames at least this large are fetched in two halves at once.
+constexpr std::int64_t kSplitFetchBytes = std::int64_t{4} << 20;
+
+// The first bytes of the file itself, which a file rewritten from its start
+// changes.
+constexpr std::size_t kHeadBytes = 64;
 
 // A live count the frame's bytes cannot hold.
 struct CountTooLarge {
@@ -68,20 +84,33 @@ class PositionRows final : public detail::FrameSink {
   std::int64_t room_;  // coordinates the rest of the frame can hold
 };
 
-// Line ends in [from, to) of the file: for the line of a fault only.
-std::int64_t lineEndsBetween(int fd, std::int64_t from, std::int64_t to) {
+// Line ends in [from, to) of the text: for the line of a fault only.
+std::int64_t lineEndsBetween(formats::ByteSource& source, std::int64_t from, std::int64_t to) {
   std::vector<char> buf(std::size_t{1} << 16);
   std::int64_t count = 0;
-  while (from < to) {
-    std::size_t want = static_cast<std::size_t>(
-        std::min<std::int64_t>(to - from, static_cast<std::int64_t>(buf.size())));
-    ssize_t got = ::pread(fd, buf.data(), want, static_cast<off_t>(from));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    count += std::count(buf.data(), buf.data() + got, '\n');
-    from += got;
+  try {
+    while (from < to) {
+      std::size_t want = static_cast<std::size_t>(
+          std::min<std::int64_t>(to - from, static_cast<std::int64_t>(buf.size())));
+      std::size_t got = source.read(from, buf.data(), want);
+      if (got == 0) break;
+      count += std::count(buf.data(), buf.data() + got, '\n');
+      from += static_cast<std::int64_t>(got);
+    }
+  } catch (const Error&) {
+    // The message still names the byte.
   }
   return count;
+}
+
+// The first bytes of the file itself.
+std::string headOf(int fd) {
+  char buf[kHeadBytes];
+  ssize_t got = -1;
+  do {
+    got = ::pread(fd, buf, sizeof buf, 0);
+  } while (got < 0 && errno == EINTR);
+  return std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0);
 }
 
 }  // namespace
@@ -89,17 +118,23 @@ std::int64_t lineEndsBetween(int fd, std::int64_t from, std::int64_t to) {
 struct Movie::Impl {
   Setup setup;
   std::string path;
-  int fd = -1;
+  std::unique_ptr<formats::ByteSource> source;
   std::vector<int> slots;  // per species
+  // The file as opened, to tell it from one put in its place.
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::string head;             // its first bytes (a file only)
+  std::int64_t storedSeen = 0;  // its size at the last scan
 
   // The index, guarded by `indexMutex`.
   mutable std::shared_mutex indexMutex;
-  std::vector<std::int64_t> offsets;  // per frame: byte of "step"
-  std::vector<std::int64_t> lines;    // per frame: 1-based line of that byte
-  std::vector<int> steps;             // per frame
-  std::vector<int> counts;            // frames x species live counts
-  std::int64_t indexedBytes = 0;      // where the next scan starts
-  std::int64_t indexedLine = 1;       // line of that byte
+  std::vector<std::int64_t> offsets;   // per frame: byte of "step"
+  std::vector<std::int64_t> lines;     // per frame: 1-based line of that byte
+  std::vector<int> steps;              // per frame
+  std::vector<int> counts;             // frames x species live counts
+  std::vector<std::size_t> runStarts;  // first frame of each run
+  std::int64_t indexedBytes = 0;       // where the next scan starts
+  std::int64_t indexedLine = 1;        // line of that byte
   std::int64_t fileBytes = 0;
   bool complete = false;
   std::string damage;  // the message of a damaged frame, once met
@@ -111,17 +146,13 @@ struct Movie::Impl {
   mutable std::vector<std::unique_ptr<Scratch>> pool;  // idle scratch
   mutable std::size_t scratchMade = 0;
 
-  ~Impl() {
-    if (fd >= 0) ::close(fd);
-  }
-
   std::size_t speciesCount() const { return slots.size(); }
 
   // "<file>: frame k (step s), line L, byte B: what" for a fault at byte
   // `at` of frame k, which starts at byte `start` on line `line`.
   std::string place(std::size_t k, const int* step, std::int64_t start, std::int64_t line,
                     std::int64_t at, const std::string& what) const {
-    if (at > start) line += lineEndsBetween(fd, start, at);
+    if (at > start) line += lineEndsBetween(*source, start, at);
     std::string frame =
         step != nullptr ? formatText("frame %zu (step %d)", k, *step) : formatText("frame %zu", k);
     return formatText("%s: %s, line %lld, byte %lld: %s", path.c_str(), frame.c_str(),
@@ -132,6 +163,26 @@ struct Movie::Impl {
                     const detail::FrameError& e) const {
     const detail::FrameFaultInfo& f = e.info();
     return place(k, f.stepKnown ? &f.step : nullptr, start, line, f.offset, e.description());
+  }
+
+  // Why the file can no longer be read as the one indexed: removed,
+  // replaced by another, rewritten from its start, or shrunk below what was
+  // seen; empty when it is the same file, grown or not.
+  std::string changed(std::int64_t sizeNow) const {
+    if (source->kind() == formats::ByteSource::Kind::stream) return {};
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+      return formatText("%s: the file was removed (%s)", path.c_str(), std::strerror(errno));
+    if (st.st_dev != device || st.st_ino != inode)
+      return formatText("%s: the file was replaced", path.c_str());
+    if (sizeNow < storedSeen)
+      return formatText("%s: the file shrank from %lld to %lld bytes since it was indexed",
+                        path.c_str(), static_cast<long long>(storedSeen),
+                        static_cast<long long>(sizeNow));
+    std::string now = headOf(source->fd());
+    if (now.compare(0, head.size(), head) != 0)
+      return formatText("%s: the file was replaced", path.c_str());
+    return {};
   }
 
   void checkFrame(std::size_t k) const {
@@ -184,13 +235,14 @@ Movie::Movie(Setup setup, const std::string& moviePath, Indexing indexing)
   m.setup = std::move(setup);
   m.path = moviePath;
   for (const Species& s : m.setup.species) m.slots.push_back(std::max(s.slots, 0));
-  m.fd = ::open(moviePath.c_str(), O_RDONLY | O_CLOEXEC);
-  int err = m.fd < 0 ? errno : 0;
+  m.source = formats::openByteSource(moviePath);
   struct stat st {};
-  if (err == 0 && ::fstat(m.fd, &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
-  if (err != 0)
-    throw Error(
-        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(err)));
+  if (m.source->kind() != formats::ByteSource::Kind::stream && ::fstat(m.source->fd(), &st) == 0) {
+    m.device = st.st_dev;
+    m.inode = st.st_ino;
+    m.head = headOf(m.source->fd());
+    m.storedSeen = static_cast<std::int64_t>(st.st_size);
+  }
   if (indexing == Indexing::now) refresh();
 }
 
@@ -203,6 +255,16 @@ Movie& Movie::operator=(Movie&&) noexcept = default;
 
 const Setup& Movie::setup() const { return impl_->setup; }
 const std::string& Movie::path() const { return impl_->path; }
+std::string Movie::format() const { return impl_->source->describe(); }
+bool Movie::seekable() const { return impl_->source->kind() != formats::ByteSource::Kind::stream; }
+std::int64_t Movie::storedBytes() const { return impl_->source->fileBytes(); }
+std::size_t Movie::accessMemory() const { return impl_->source->indexMemory(); }
+
+void Movie::forget(std::size_t k) {
+  std::shared_lock<std::shared_mutex> lock(impl_->indexMutex);
+  const Impl& m = *impl_;
+  m.source->release(k < m.offsets.size() ? m.offsets[k] : m.indexedBytes);
+}
 
 // ---------------------------------------------------------------------------
 // The index
@@ -245,6 +307,18 @@ std::vector<int> Movie::counts(std::size_t k) const {
   return std::vector<int>(first, first + static_cast<std::ptrdiff_t>(impl_->speciesCount()));
 }
 
+std::vector<Run> Movie::runs() const {
+  std::shared_lock<std::shared_mutex> lock(impl_->indexMutex);
+  const Impl& m = *impl_;
+  std::vector<Run> runs;
+  for (std::size_t r = 0; r < m.runStarts.size(); ++r) {
+    std::size_t first = m.runStarts[r];
+    std::size_t end = r + 1 < m.runStarts.size() ? m.runStarts[r + 1] : m.steps.size();
+    runs.push_back({first, end - first, m.steps[first], m.steps[end - 1]});
+  }
+  return runs;
+}
+
 std::int64_t Movie::indexedBytes() const {
   std::shared_lock<std::shared_mutex> lock(impl_->indexMutex);
   return impl_->indexedBytes;
@@ -285,14 +359,21 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
     havePrevious = known > 0;
     if (havePrevious) previousStep = m.steps.back();
   }
-  struct stat st {};
-  std::int64_t sizeAtStart = ::fstat(m.fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+  std::int64_t sizeAtStart = m.source->fileBytes();
+  if (std::string change = m.changed(sizeAtStart); !change.empty()) {
+    std::unique_lock<std::shared_mutex> lock(m.indexMutex);
+    m.damage = change;
+    m.complete = false;
+    throw Error(change);
+  }
+  const bool plain = m.source->kind() == formats::ByteSource::Kind::plain;
 
   // New frames, appended to the index at the end.
   std::vector<std::int64_t> offsets, lines;
   std::vector<int> steps, counts, frameCounts(nSpecies);
+  std::vector<std::size_t> runStarts;
   std::int64_t lineEnds = startLine - 1;  // line ends before the scan position
-  detail::MovieInput in(m.fd, start, m.scanWindow, m.path.c_str());
+  detail::MovieInput in(*m.source, start, m.scanWindow);
   in.countLines(&lineEnds);
   std::int64_t indexed = start, indexedLine = startLine;
   bool reachedEnd = false;
@@ -320,12 +401,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
       damage = m.place(k, frameStart, frameLine, e);
       break;
     }
-    if (havePrevious && step < previousStep) {
-      damage = m.place(k, &step, frameStart, frameLine, frameStart,
-                       formatText("step %d follows step %d; step numbers must not go backwards",
-                                  step, previousStep));
-      break;
-    }
+    if (!havePrevious || step <= previousStep) runStarts.push_back(k);
     havePrevious = true;
     previousStep = step;
     offsets.push_back(frameStart);
@@ -340,9 +416,11 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
     m.lines.insert(m.lines.end(), lines.begin(), lines.end());
     m.steps.insert(m.steps.end(), steps.begin(), steps.end());
     m.counts.insert(m.counts.end(), counts.begin(), counts.end());
+    m.runStarts.insert(m.runStarts.end(), runStarts.begin(), runStarts.end());
     m.indexedBytes = indexed;
     m.indexedLine = indexedLine;
-    m.fileBytes = std::max({sizeAtStart, in.bytesSeen(), indexed});
+    m.fileBytes = std::max({plain ? sizeAtStart : 0, in.bytesSeen(), indexed});
+    m.storedSeen = std::max(m.storedSeen, sizeAtStart);
     m.complete = reachedEnd && damage.empty();
     m.damage = damage;
   }
@@ -371,11 +449,45 @@ void Movie::read(std::size_t k, Frame& into) const {
   Impl::Lease lease(m);
   Scratch& s = *lease;
   s.positions.resize(nSpecies);
+  const auto size = static_cast<std::size_t>(end - start);
+  s.text.resize(size + detail::MovieInput::kMemoryPad);
+  std::fill(s.text.end() - detail::MovieInput::kMemoryPad, s.text.end(), '\0');
+  // The frame's bytes, a large one in two halves at once.
+  std::size_t got = 0;
+  if (end - start >= kSplitFetchBytes && m.source->kind() != formats::ByteSource::Kind::stream) {
+    const std::size_t half = size / 2;
+    std::size_t gotTail = 0;
+    std::exception_ptr tailError;
+    std::thread tail([&] {
+      try {
+        gotTail = m.source->read(start + static_cast<std::int64_t>(half), s.text.data() + half,
+                                 size - half);
+      } catch (...) {
+        tailError = std::current_exception();
+      }
+    });
+    try {
+      got = m.source->read(start, s.text.data(), half);
+    } catch (...) {
+      tail.join();
+      throw;
+    }
+    tail.join();
+    if (tailError) std::rethrow_exception(tailError);
+    got = got == half ? half + gotTail : got;
+  } else {
+    got = m.source->read(start, s.text.data(), size);
+  }
+  if (got != size)
+    throw Error(m.place(k, &indexedStep, start, line, start + static_cast<std::int64_t>(got),
+                        "the file ends inside a frame it held when indexed; it has been cut "
+                        "or rewritten"));
+
   PositionRows rows(s.positions, end - start);
-  detail::MovieInput in(m.fd, start, s.window, m.path.c_str());
+  detail::MovieInput in(s.text.data(), size, start, m.path.c_str(), m.source.get());
   int step = 0;
   try {
-    step = detail::readFrame(in, m.slots, rows);
+    step = detail::readFrame(in, m.slots, rows, &s.tail);
   } catch (const detail::FrameError& e) {
     throw Error(m.place(k, start, line, e));
   } catch (const CountTooLarge& e) {

@@ -200,3 +200,19 @@ def test_growing_file_shows_new_frames_after_refresh(write):
     with pytest.raises(tavo.Error, match="grow.Tavomovie"):
         m.refresh()
     assert len(m) == 3 and m[2].step == 6
+
+
+def test_runs_of_a_movie_appended_to_and_a_file_changed_under_it(write, tmp_path):
+    rng = np.random.default_rng(5)
+    frames = [frame_text(*f) for f in random_frames(rng, [3], 3)]
+    setup = write("runs.Tavosetup", setup_text([("A", 3)]))
+    path = write("runs.Tavomovie", "".join(frames) * 2)  # a simulation run twice
+    m, other = tavo.Movie(setup, path), tavo.Movie(setup, path)
+    assert [tuple(r) for r in m.runs] == [(0, 3, 0, 6), (3, 3, 0, 6)]
+    assert m.runs[1].first_frame == 3 and len(m) == 6
+    write("runs.Tavomovie", frames[0])
+    with pytest.raises(tavo.Error, match="shrank"):
+        m.refresh()
+    os.replace(write("other.Tavomovie", "".join(frames) * 3), path)
+    with pytest.raises(tavo.Error, match="replaced"):
+        other.refresh()
