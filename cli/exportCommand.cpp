@@ -69,7 +69,7 @@ void addExportCommand(CLI::App& app) {
         (options->output.size() <= 4 || !options->output.ends_with(".pvd")))
       throw CLI::ValidationError("--output: a vtk export is written to NAME.pvd, not " +
                                  options->output);
-    Movie movie = openMovie(options->files.setup, options->files.movie);
+    Movie movie = openMovieForSlice(options->files.setup, options->files.movie, options->frames);
     std::vector<std::size_t> frames = selectFrames(options->frames, movie.size(), movie.path());
     if (options->format == "xyz")
       exportXyz(movie, frames, options->scale, options->output);

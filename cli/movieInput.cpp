@@ -1,6 +1,9 @@
 // movieInput.cpp - opening and indexing a movie with progress.
 #include "cli/movieInput.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "cli/progress.h"
 
 namespace tavo::cli {
@@ -11,16 +14,66 @@ namespace {
 // bar, large enough that the pieces cost nothing.
 constexpr std::int64_t kIndexPiece = std::int64_t{16} << 20;
 
+// Indexes in pieces until the end (or until `enough` frames), calling
+// `newFrames` with each piece's frames.
+void indexAll(Movie& movie, const std::string& moviePath, std::size_t enough,
+              const FramesSeen& newFrames) {
+  Progress progress("indexing " + moviePath, 1);
+  do {
+    std::size_t before = movie.size();
+    movie.refresh(kIndexPiece);
+    if (newFrames) newFrames(movie, before, movie.size());
+    if (!movie.seekable()) movie.forget(movie.size());
+    // The text size of a compressed file is known only once read.
+    progress.setTotal(std::max(movie.fileBytes(), movie.indexedBytes()));
+    progress.update(movie.indexedBytes());
+  } while (!movie.complete() && movie.size() < enough);
+}
+
 }  // namespace
 
 Movie openMovie(const std::string& setupPath, const std::string& moviePath) {
   Movie movie(setupPath, moviePath, Movie::Indexing::later);
+  if (!movie.seekable())
+    throw Error(moviePath + ": this command reads frames in any order, which a " + movie.format() +
+                " (standard input, a pipe or a device) cannot give; save it to a file first");
+  indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
+  return movie;
+}
+
+Movie openMovieOnce(const std::string& setupPath, const std::string& moviePath,
+                    const FramesSeen& newFrames) {
+  Movie movie(setupPath, moviePath, Movie::Indexing::later);
+  indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), newFrames);
+  return movie;
+}
+
+Movie openMovieForSlice(const std::string& setupPath, const std::string& moviePath,
+                        const FrameSlice& slice) {
+  Movie movie(setupPath, moviePath, Movie::Indexing::later);
+  if (movie.seekable()) {
+    indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
+    return movie;
+  }
+  const bool forward =
+      slice.start.value_or(0) >= 0 &&
+      (slice.single || (slice.stop.value_or(0) >= 0 && slice.step.value_or(1) == 1));
+  if (!forward)
+    throw Error(moviePath + ": --frames " + slice.text + " needs the frames in another order " +
+                "or counted from the end, which a " + movie.format() +
+                " (standard input, a pipe or a device) cannot give; pick START:STOP, or save "
+                "the movie to a file first");
+  const auto first = static_cast<std::size_t>(slice.start.value_or(0));
+  const std::size_t stop = slice.single ? first + 1
+                           : slice.stop ? static_cast<std::size_t>(*slice.stop)
+                                        : std::numeric_limits<std::size_t>::max();
   Progress progress("indexing " + moviePath, 1);
   do {
     movie.refresh(kIndexPiece);
-    progress.setTotal(movie.fileBytes());
+    movie.forget(std::min(movie.size(), first));
+    progress.setTotal(std::max(movie.fileBytes(), movie.indexedBytes()));
     progress.update(movie.indexedBytes());
-  } while (!movie.complete());
+  } while (!movie.complete() && movie.size() < stop);
   return movie;
 }
 

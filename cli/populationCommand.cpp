@@ -33,8 +33,9 @@ void addPopulationCommand(CLI::App& app) {
   command->footer(
       wrap("The table is the one a simulation writes beside its movie: the header line \"step:\" "
            "and the species names, then one line per complete frame with its step and the live "
-           "molecules of each species, every field followed by a tab. Only the frame index is "
-           "read.\n\n"
+           "molecules of each species, every field followed by a tab; the header again before each "
+           "later frame of step 0 (a simulation started again, appending). Only the frame index "
+           "is read. MOVIE may be plain, gzip or zstd, or - for standard input.\n\n"
            "Examples:\n"
            "  tavo population run.Tavosetup run.Tavomovie\n"
            "  tavo population run.Tavosetup run.Tavomovie --output run.population",
@@ -42,7 +43,7 @@ void addPopulationCommand(CLI::App& app) {
   command->callback([options] {
     const MovieArguments& files = options->files;
     if (!options->output.empty()) requireNotInput(options->output, {files.setup, files.movie});
-    Movie movie = openMovie(files.setup, files.movie);
+    Movie movie = openMovieOnce(files.setup, files.movie);
     if (options->output.empty()) {
       Output out(STDOUT_FILENO, "standard output");
       writePopulation(movie, out);

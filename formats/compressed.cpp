@@ -629,7 +629,9 @@ std::unique_ptr<ByteSource> openByteSource(const std::string& path) {
   const std::string name = standardInput ? std::string("standard input") : path;
   try {
     unsigned char head[4] = {};
-    if (!S_ISREG(st.st_mode)) {
+    // Standard input is read once even where it is a file: the commands
+    // that read "-" are those that read front to back.
+    if (standardInput || !S_ISREG(st.st_mode)) {
       // The first bytes are kept for the reader.
       RawInput raw(fd, name, true, {});
       std::size_t n = 0;

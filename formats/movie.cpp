@@ -611,6 +611,11 @@ bool MovieInput::refill() {
   p_ = base_;
   end_ = base_ + keep;
   std::size_t room = cap_ - keep;
+  if (limitBytes_ >= 0 && next_ - limitFrom_ >= limitBytes_)
+    throw Error(
+        formatText("%s: no complete frame within the %lld bytes from byte %lld; it does "
+                   "not read as a movie",
+                   path_, static_cast<long long>(limitBytes_), static_cast<long long>(limitFrom_)));
   if (source_ != nullptr) {
     std::size_t got = source_->read(next_, end_, room);
     if (got == 0) {

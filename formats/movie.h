@@ -133,6 +133,13 @@ class MovieInput {
 
   std::int64_t offset() const { return next_ - static_cast<std::int64_t>(end_ - p_); }
   void seek(std::int64_t offset);
+  // Reads no further than `bytes` past `from`, throwing Error there: an
+  // input that never ends (a device, a stream) must hold a frame within a
+  // bounded stretch. Negative: no bound.
+  void limitReads(std::int64_t from, std::int64_t bytes) {
+    limitFrom_ = from;
+    limitBytes_ = bytes;
+  }
   // Adds the line ends consumed from now on to *lines (null: no count).
   void countLines(std::int64_t* lines) { lines_ = lines; }
   std::int64_t* lineCounter() const { return lines_; }
@@ -184,6 +191,7 @@ class MovieInput {
   formats::ByteSource* source_ = nullptr;
   const char* memory_ = nullptr;  // text in memory: its first byte, at offset memoryAt_
   std::int64_t memoryAt_ = 0;
+  std::int64_t limitFrom_ = 0, limitBytes_ = -1;
   std::int64_t next_;  // file offset of the byte after end_
   const char* path_;
   char* base_ = nullptr;

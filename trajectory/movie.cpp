@@ -118,7 +118,9 @@ std::string headOf(int fd) {
 struct Movie::Impl {
   Setup setup;
   std::string path;
-  std::unique_ptr<formats::ByteSource> source;
+  // Swapped by reopen() under both locks below; a read holds its own
+  // reference for as long as it reads.
+  std::shared_ptr<formats::ByteSource> source;
   std::vector<int> slots;  // per species
   // The file as opened, to tell it from one put in its place.
   dev_t device = 0;
@@ -137,7 +139,8 @@ struct Movie::Impl {
   std::int64_t indexedLine = 1;        // line of that byte
   std::int64_t fileBytes = 0;
   bool complete = false;
-  std::string damage;  // the message of a damaged frame, once met
+  std::string damage;        // the message of a damaged frame, once met
+  bool fileChanged = false;  // the damage is a file shrunk, replaced or removed
 
   std::mutex refreshMutex;  // one scan at a time
   std::vector<char> scanWindow;
@@ -150,19 +153,41 @@ struct Movie::Impl {
 
   // "<file>: frame k (step s), line L, byte B: what" for a fault at byte
   // `at` of frame k, which starts at byte `start` on line `line`.
-  std::string place(std::size_t k, const int* step, std::int64_t start, std::int64_t line,
-                    std::int64_t at, const std::string& what) const {
-    if (at > start) line += lineEndsBetween(*source, start, at);
+  std::string place(formats::ByteSource& text, std::size_t k, const int* step, std::int64_t start,
+                    std::int64_t line, std::int64_t at, const std::string& what) const {
+    if (at > start) line += lineEndsBetween(text, start, at);
     std::string frame =
         step != nullptr ? formatText("frame %zu (step %d)", k, *step) : formatText("frame %zu", k);
     return formatText("%s: %s, line %lld, byte %lld: %s", path.c_str(), frame.c_str(),
                       static_cast<long long>(line), static_cast<long long>(at), what.c_str());
   }
 
-  std::string place(std::size_t k, std::int64_t start, std::int64_t line,
+  std::string place(formats::ByteSource& text, std::size_t k, std::int64_t start, std::int64_t line,
                     const detail::FrameError& e) const {
     const detail::FrameFaultInfo& f = e.info();
-    return place(k, f.stepKnown ? &f.step : nullptr, start, line, f.offset, e.description());
+    return place(text, k, f.stepKnown ? &f.step : nullptr, start, line, f.offset, e.description());
+  }
+
+  std::shared_ptr<formats::ByteSource> current() const {
+    std::shared_lock<std::shared_mutex> lock(indexMutex);
+    return source;
+  }
+
+  // Opens the file at `path`, noting what tells it from another put there.
+  void open() {
+    std::shared_ptr<formats::ByteSource> opened = formats::openByteSource(path);
+    struct stat st {};
+    device = 0;
+    inode = 0;
+    head.clear();
+    storedSeen = 0;
+    if (opened->kind() != formats::ByteSource::Kind::stream && ::fstat(opened->fd(), &st) == 0) {
+      device = st.st_dev;
+      inode = st.st_ino;
+      head = headOf(opened->fd());
+      storedSeen = static_cast<std::int64_t>(st.st_size);
+    }
+    source = std::move(opened);
   }
 
   // Why the file can no longer be read as the one indexed: removed,
@@ -235,14 +260,7 @@ Movie::Movie(Setup setup, const std::string& moviePath, Indexing indexing)
   m.setup = std::move(setup);
   m.path = moviePath;
   for (const Species& s : m.setup.species) m.slots.push_back(std::max(s.slots, 0));
-  m.source = formats::openByteSource(moviePath);
-  struct stat st {};
-  if (m.source->kind() != formats::ByteSource::Kind::stream && ::fstat(m.source->fd(), &st) == 0) {
-    m.device = st.st_dev;
-    m.inode = st.st_ino;
-    m.head = headOf(m.source->fd());
-    m.storedSeen = static_cast<std::int64_t>(st.st_size);
-  }
+  m.open();
   if (indexing == Indexing::now) refresh();
 }
 
@@ -259,6 +277,40 @@ std::string Movie::format() const { return impl_->source->describe(); }
 bool Movie::seekable() const { return impl_->source->kind() != formats::ByteSource::Kind::stream; }
 std::int64_t Movie::storedBytes() const { return impl_->source->fileBytes(); }
 std::size_t Movie::accessMemory() const { return impl_->source->indexMemory(); }
+
+std::size_t Movie::readText(std::int64_t offset, char* out, std::size_t n) const {
+  return impl_->current()->read(offset, out, n);
+}
+
+bool Movie::fileChanged() const {
+  std::shared_lock<std::shared_mutex> lock(impl_->indexMutex);
+  return impl_->fileChanged;
+}
+
+void Movie::reopen() {
+  Impl& m = *impl_;
+  std::lock_guard<std::mutex> scanning(m.refreshMutex);
+  Impl fresh;
+  fresh.path = m.path;
+  fresh.open();
+  std::unique_lock<std::shared_mutex> lock(m.indexMutex);
+  m.source = std::move(fresh.source);
+  m.device = fresh.device;
+  m.inode = fresh.inode;
+  m.head = std::move(fresh.head);
+  m.storedSeen = fresh.storedSeen;
+  m.offsets.clear();
+  m.lines.clear();
+  m.steps.clear();
+  m.counts.clear();
+  m.runStarts.clear();
+  m.indexedBytes = 0;
+  m.indexedLine = 1;
+  m.fileBytes = 0;
+  m.complete = false;
+  m.damage.clear();
+  m.fileChanged = false;
+}
 
 void Movie::forget(std::size_t k) {
   std::shared_lock<std::shared_mutex> lock(impl_->indexMutex);
@@ -363,6 +415,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
   if (std::string change = m.changed(sizeAtStart); !change.empty()) {
     std::unique_lock<std::shared_mutex> lock(m.indexMutex);
     m.damage = change;
+    m.fileChanged = true;
     m.complete = false;
     throw Error(change);
   }
@@ -374,6 +427,13 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
   std::vector<std::size_t> runStarts;
   std::int64_t lineEnds = startLine - 1;  // line ends before the scan position
   detail::MovieInput in(*m.source, start, m.scanWindow);
+  // A stream may never end (a device): a frame must come, and end, within
+  // what the setup's slots allow, with room for generous white space.
+  const bool stream = m.source->kind() == formats::ByteSource::Kind::stream;
+  std::int64_t frameLimit = std::int64_t{16} << 20;
+  for (int s : m.slots)
+    frameLimit += 64 + 3 * static_cast<std::int64_t>(s) * (detail::kMaxNumberText + 1);
+  if (stream) in.limitReads(start, frameLimit);
   in.countLines(&lineEnds);
   std::int64_t indexed = start, indexedLine = startLine;
   bool reachedEnd = false;
@@ -386,6 +446,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
       break;
     }
     const std::int64_t frameStart = in.offset();
+    if (stream) in.limitReads(frameStart, frameLimit);
     const std::int64_t frameLine = lineEnds + 1;
     indexed = frameStart;
     indexedLine = frameLine;
@@ -398,7 +459,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
         break;
       }
     } catch (const detail::FrameError& e) {
-      damage = m.place(k, frameStart, frameLine, e);
+      damage = m.place(*m.source, k, frameStart, frameLine, e);
       break;
     }
     if (!havePrevious || step <= previousStep) runStarts.push_back(k);
@@ -437,9 +498,11 @@ void Movie::read(std::size_t k, Frame& into) const {
   const std::size_t nSpecies = m.speciesCount();
   std::int64_t start = 0, end = 0, line = 0;
   int indexedStep = 0;
+  std::shared_ptr<formats::ByteSource> source;
   {
     std::shared_lock<std::shared_mutex> lock(m.indexMutex);
     m.checkFrame(k);
+    source = m.source;
     start = m.offsets[k];
     end = k + 1 < m.offsets.size() ? m.offsets[k + 1] : m.indexedBytes;
     line = m.lines[k];
@@ -454,20 +517,20 @@ void Movie::read(std::size_t k, Frame& into) const {
   std::fill(s.text.end() - detail::MovieInput::kMemoryPad, s.text.end(), '\0');
   // The frame's bytes, a large one in two halves at once.
   std::size_t got = 0;
-  if (end - start >= kSplitFetchBytes && m.source->kind() != formats::ByteSource::Kind::stream) {
+  if (end - start >= kSplitFetchBytes && source->kind() != formats::ByteSource::Kind::stream) {
     const std::size_t half = size / 2;
     std::size_t gotTail = 0;
     std::exception_ptr tailError;
     std::thread tail([&] {
       try {
-        gotTail = m.source->read(start + static_cast<std::int64_t>(half), s.text.data() + half,
-                                 size - half);
+        gotTail = source->read(start + static_cast<std::int64_t>(half), s.text.data() + half,
+                               size - half);
       } catch (...) {
         tailError = std::current_exception();
       }
     });
     try {
-      got = m.source->read(start, s.text.data(), half);
+      got = source->read(start, s.text.data(), half);
     } catch (...) {
       tail.join();
       throw;
@@ -476,22 +539,23 @@ void Movie::read(std::size_t k, Frame& into) const {
     if (tailError) std::rethrow_exception(tailError);
     got = got == half ? half + gotTail : got;
   } else {
-    got = m.source->read(start, s.text.data(), size);
+    got = source->read(start, s.text.data(), size);
   }
   if (got != size)
-    throw Error(m.place(k, &indexedStep, start, line, start + static_cast<std::int64_t>(got),
+    throw Error(m.place(*source, k, &indexedStep, start, line,
+                        start + static_cast<std::int64_t>(got),
                         "the file ends inside a frame it held when indexed; it has been cut "
                         "or rewritten"));
 
   PositionRows rows(s.positions, end - start);
-  detail::MovieInput in(s.text.data(), size, start, m.path.c_str(), m.source.get());
+  detail::MovieInput in(s.text.data(), size, start, m.path.c_str(), source.get());
   int step = 0;
   try {
     step = detail::readFrame(in, m.slots, rows, &s.tail);
   } catch (const detail::FrameError& e) {
-    throw Error(m.place(k, start, line, e));
+    throw Error(m.place(*source, k, start, line, e));
   } catch (const CountTooLarge& e) {
-    throw Error(m.place(k, &indexedStep, start, line, start,
+    throw Error(m.place(*source, k, &indexedStep, start, line, start,
                         formatText("alive count %d of specie %d does not fit in the frame's "
                                    "%lld bytes",
                                    e.count, e.species, static_cast<long long>(end - start))));
@@ -501,11 +565,11 @@ void Movie::read(std::size_t k, Frame& into) const {
     // The frame must be the one the scan saw: a file rewritten in place
     // since is not read as if it were.
     std::shared_lock<std::shared_mutex> lock(m.indexMutex);
-    bool same = m.steps[k] == step;
+    bool same = m.source == source && k < m.steps.size() && m.steps[k] == step;
     for (std::size_t i = 0; same && i < nSpecies; ++i)
       same = static_cast<std::size_t>(m.counts[k * nSpecies + i]) * 3 == s.positions[i].size();
     if (!same)
-      throw Error(m.place(k, &step, start, line, start,
+      throw Error(m.place(*source, k, &step, start, line, start,
                           "the frame differs from the one indexed; the file has been rewritten"));
   }
   into.positions.swap(s.positions);

@@ -104,10 +104,24 @@ class Movie {
   // start ("<file>: the file was replaced"); reopen it to read the new one.
   std::size_t refresh(std::int64_t maxBytes = -1);
 
+  // Whether refresh() stopped because the file shrank, was replaced or
+  // removed (rather than at a damaged frame).
+  bool fileChanged() const;
+  // Opens the file at path() again and empties the index (runs included);
+  // the next refresh() indexes the new file. Reads meanwhile throw or read
+  // the new file, never a mix of the two. Throws Error (the index then kept)
+  // when the file cannot be opened.
+  void reopen();
+
   // On a stream: frames before k will not be read, and their bytes are let
   // go (a stream holds the bytes of every frame not forgotten). A no-op on
   // a file.
   void forget(std::size_t k);
+
+  // Copies up to `n` bytes of the text from `offset` on into `out`, as they
+  // are in the file; returns how many (fewer at the end of the text). On a
+  // stream, only bytes not let go by forget() can be read.
+  std::size_t readText(std::int64_t offset, char* out, std::size_t n) const;
 
   // -- The padded layout: every slot of every species, in setup order. ------
   // Molecules are compacted in a movie, so slot i of a species in a frame is
