@@ -97,24 +97,6 @@ __attribute__((target("avx2"))) char* lineEndOrSWide(char* p, char* end) {
 
 char* writerForm(char* s, const char* end, bool negative, double& out);
 
-// Coordinates in the writer's form from p on, as many as follow one
-// another (at most `max`), into out; returns how many, and at *last the end
-// of the last one.
-std::size_t writerTokens(char* p, const char* end, double* out, std::size_t max, char** last) {
-  std::size_t j = 0;
-  *last = p;
-  for (; j < max; ++j) {
-    while (p < end && isSpace(*p)) ++p;
-    bool negative = false;
-    char* s = afterSign(p, negative);
-    char* next = writerForm(s, end, negative, out[j]);
-    if (next == nullptr) break;
-    *last = next;
-    p = next + 1;
-  }
-  return j;
-}
-
 const char* axisName(int axis) {
   static const char* const kAxis[] = {"x", "y", "z"};
   return axis >= 0 && axis < 3 ? kAxis[axis] : "?";
@@ -231,25 +213,7 @@ MovieInput::MovieInput(formats::ByteSource& source, std::int64_t offset, std::ve
   source_ = &source;
 }
 
-MovieInput::MovieInput(const char* data, std::size_t size, std::int64_t offset, const char* path,
-                       formats::ByteSource* source)
-    : fd_(-1), next_(offset + static_cast<std::int64_t>(size)), path_(path ? path : "") {
-  source_ = source;
-  memory_ = data;
-  memoryAt_ = offset;
-  // Never written: refill() is not reached once eof_ is set.
-  base_ = const_cast<char*>(data);
-  cap_ = size;
-  p_ = base_;
-  end_ = base_ + size;
-  eof_ = true;
-}
-
 void MovieInput::seek(std::int64_t offset) {
-  if (memory_ != nullptr) {
-    p_ = base_ + (offset - memoryAt_);
-    return;
-  }
   next_ = offset;
   p_ = end_ = base_;
   eof_ = false;
@@ -393,11 +357,15 @@ Scan MovieInput::readReal(double& out) {
 // end of the window or of the data), with k and axis naming it; the caller
 // reads that one with readReal(), which also refills the window, and calls
 // again.
-void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, const char* limit) {
+void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, std::int64_t limitAt) {
   char* p = p_;
   char* done = p_;  // end of the last number taken
   int i = k, a = axis;
-  if (limit == nullptr) limit = end_;
+  // The limit as a place in the window (past its end when beyond it).
+  const std::int64_t windowAt = next_ - (end_ - base_);
+  const char* limit = limitAt < 0 || limitAt - windowAt > end_ - base_ ? end_ + 1
+                      : limitAt <= windowAt                            ? base_
+                                            : base_ + (limitAt - windowAt);
   for (; i < n; ++i, a = 0) {
     double* row = out + 3 * static_cast<std::size_t>(i);
     for (; a < 3; ++a) {
@@ -424,33 +392,6 @@ void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, const char
     }
   }
   p_ = done;  // the frame's end is right after its last number, as with fscanf
-  k = n;
-  axis = 0;
-}
-
-void MovieInput::readWriterSplit(double* out, int n, int& k, int& axis, std::vector<double>& tail) {
-  if (memory_ == nullptr || k != 0 || axis != 0 || !startToken()) return;
-  const std::size_t total = 3 * static_cast<std::size_t>(n);
-  // The second half starts at the token after the byte half way through
-  // the block, as long as a coordinate in the writer's form makes it.
-  constexpr std::size_t kWriterBytes = 13;
-  if (static_cast<std::size_t>(end_ - p_) / kWriterBytes <= total / 2) return;
-  char* mid = p_ + total / 2 * kWriterBytes;
-  while (mid < end_ && !isSpace(*mid)) ++mid;
-  while (mid < end_ && isSpace(*mid)) ++mid;
-  if (mid >= end_) return;
-  if (tail.size() < total) tail.resize(total);
-  std::size_t second = 0;
-  char* last = nullptr;
-  std::thread helper([&] { second = writerTokens(mid, end_, tail.data(), total, &last); });
-  readWriterRun(out, n, k, axis, mid);
-  helper.join();
-  const std::size_t first = 3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis);
-  // Anything but the two halves meeting and filling the block exactly is
-  // left to the caller's reading from where the first half stopped.
-  if (p_ != mid || first + second != total) return;
-  std::memcpy(out + first, tail.data(), second * sizeof(double));
-  p_ = last;
   k = n;
   axis = 0;
 }
@@ -533,13 +474,6 @@ std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
 // Bytes at `at` for a message, wherever the input takes them from.
 std::size_t MovieInput::fetch(std::int64_t at, char* out, std::size_t n) const {
   if (source_ != nullptr) return source_->read(at, out, n);
-  if (memory_ != nullptr) {
-    std::int64_t from = std::max<std::int64_t>(at - memoryAt_, 0);
-    std::size_t avail = static_cast<std::size_t>(std::max<std::int64_t>(cap_ - from, 0));
-    std::size_t k = std::min(n, avail);
-    std::memcpy(out, memory_ + from, k);
-    return k;
-  }
   ssize_t got = -1;
   do {
     got = ::pread(fd_, out, n, static_cast<off_t>(at));
@@ -675,13 +609,9 @@ enum class Mode {
 // The frame's grammar, with the checks and the order of the movie reader:
 // "step" and its number, then for each species in turn "specie" with its
 // ID, "alive" with its count, and 3 x count coordinates.
-// Species blocks of at least this many molecules are read in two halves
-// when the caller asks for it.
-constexpr int kSplitMolecules = 1 << 15;
-
 template <Mode mode>
 bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, int& stepOut,
-                  int* counts, std::vector<double>* splitTail = nullptr) {
+                  int* counts, FrameSplit* split = nullptr) {
   constexpr bool kFast = mode == Mode::scanLines;
   FrameFaultInfo where;
   char word[kWordCapacity];
@@ -759,11 +689,21 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
     if constexpr (mode == Mode::read) {
       double* out = sink->coordinates(i, n);
       int k = 0, axis = 0;
-      if (splitTail != nullptr && n >= kSplitMolecules)
-        in.readWriterSplit(out, n, k, axis, *splitTail);
+      // Where the helper's coordinates start, in its block.
+      std::int64_t meetAt = split != nullptr && split->species == i ? split->from : -1;
       for (;;) {
-        in.readWriterRun(out, n, k, axis);
+        in.readWriterRun(out, n, k, axis, meetAt);
         if (k == n) break;
+        if (meetAt >= 0 && in.startToken() && in.offset() >= meetAt) {
+          meetAt = -1;
+          std::int64_t resume = 0;
+          if (split->meet(3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis),
+                          in.offset(), resume)) {
+            in.seek(resume);
+            break;
+          }
+          continue;
+        }
         st = in.readReal(out[3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis)]);
         if (st != Scan::ok) {
           where.molecule = k;
@@ -827,11 +767,65 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
 
 }  // namespace
 
-int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
-              std::vector<double>* splitTail) {
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink, FrameSplit* split) {
   int step = 0;
-  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr, splitTail);
+  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr, split);
   return step;
+}
+
+// Reads windows of the text backwards; in each, tokens from the end: white
+// space, then a number of the writer's form ending there ("d.ddddddE+dd",
+// maybe signed), with white space before it.
+std::size_t readWriterBackwards(formats::ByteSource& source, std::int64_t end, std::int64_t from,
+                                double* out, std::size_t count, std::vector<char>& window,
+                                std::int64_t* lowest, std::int64_t* highestEnd) {
+  // A plain file is read a cache-sized window at a time; a compressed one
+  // in one piece, since a window read backwards would be decoded again from
+  // a checkpoint each time.
+  const std::int64_t kWindow = source.kind() == formats::ByteSource::Kind::plain
+                                   ? std::int64_t{1} << 20
+                                   : end - std::max<std::int64_t>(from - 2, 0);
+  window.resize(static_cast<std::size_t>(kWindow) + kPad);
+  std::size_t got = 0;
+  *lowest = end;
+  *highestEnd = end;
+  std::int64_t hi = end;  // the window holds [lo, hi); tokens end before hi
+  while (got < count) {
+    const std::int64_t lo =
+        std::max<std::int64_t>(std::max<std::int64_t>(from - 2, 0), hi - kWindow);
+    if (hi - lo < 16) break;
+    const std::size_t n = source.read(lo, window.data(), static_cast<std::size_t>(hi - lo));
+    if (n != static_cast<std::size_t>(hi - lo)) break;
+    char* base = window.data();
+    char* wend = base + n;
+    std::memset(wend, 0, kPad);
+    char* e = wend;  // end of the part not parsed yet
+    for (;;) {
+      char* q = e;
+      while (q > base && isSpace(q[-1])) --q;
+      // A whole token and the blank before it must be in the window.
+      if (q - base < 15 || q == wend) break;
+      // The sign, without a branch: it is as random as the position.
+      char* digits = q - 12;
+      const bool negative = digits[-1] == '-';
+      char* s = digits - (static_cast<int>(negative) | static_cast<int>(digits[-1] == '+'));
+      const std::int64_t at = lo + (s - base);
+      if (at < from || !isSpace(s[-1])) {
+        *lowest = got > 0 ? *lowest : end;
+        return got;
+      }
+      double v = 0;
+      if (writerForm(digits, wend, negative, v) != q) return got;
+      if (got == 0) *highestEnd = lo + (q - base);
+      out[count - 1 - got] = v;
+      *lowest = at;
+      if (++got == count) return got;
+      e = s;
+    }
+    if (e == wend || lo == 0) break;
+    hi = lo + (e - base);  // the blank below the lowest token ends the next window
+  }
+  return got;
 }
 
 bool scanFrame(MovieInput& in, std::span<const int> slots, int& step, std::span<int> counts) {

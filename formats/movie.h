@@ -124,13 +124,6 @@ class MovieInput {
   MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, const char* path);
   // The same over the text of a byte source (not owned).
   MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer);
-  // Text already in memory: the `size` bytes at `data` are the source's
-  // bytes from `offset` on, and all there is to read; kMemoryPad readable
-  // bytes must follow them. `source` (may be null) is read for messages.
-  static constexpr std::size_t kMemoryPad = 16;
-  MovieInput(const char* data, std::size_t size, std::int64_t offset, const char* path,
-             formats::ByteSource* source);
-
   std::int64_t offset() const { return next_ - static_cast<std::int64_t>(end_ - p_); }
   void seek(std::int64_t offset);
   // Reads no further than `bytes` past `from`, throwing Error there: an
@@ -159,12 +152,9 @@ class MovieInput {
   Scan readReal(double& out);
   // The hot loop of a frame: reads coordinates k, axis on into out[3k+axis]
   // for as long as they are in the writer's form and whole in the window.
-  // Stops before a token that starts at or after `limit` (null: the end).
-  void readWriterRun(double* out, int n, int& k, int& axis, const char* limit = nullptr);
-  // On text in memory, from coordinate 0: the first half of the block by
-  // readWriterRun, the second at once by another thread into `tail`; k and
-  // axis name where the caller goes on (n, 0 when the halves met).
-  void readWriterSplit(double* out, int n, int& k, int& axis, std::vector<double>& tail);
+  // Stops before a token that starts at or after byte `limit` (negative:
+  // no limit).
+  void readWriterRun(double* out, int n, int& k, int& axis, std::int64_t limit = -1);
 
   // Scanning without converting: `count` tokens (returns how many there
   // were before the end of the file); the rest of a line when it holds no
@@ -189,8 +179,6 @@ class MovieInput {
 
   int fd_;
   formats::ByteSource* source_ = nullptr;
-  const char* memory_ = nullptr;  // text in memory: its first byte, at offset memoryAt_
-  std::int64_t memoryAt_ = 0;
   std::int64_t limitFrom_ = 0, limitBytes_ = -1;
   std::int64_t next_;  // file offset of the byte after end_
   const char* path_;
@@ -221,11 +209,35 @@ class FrameSink {
 // capacities and returns its step number; the input is left right after the
 // frame's last token. Throws FrameError on any fault; what the sink received
 // is then incomplete.
-// `splitTail`: on text in memory, a species block of many molecules is read
-// in two halves, the second by another thread into this scratch (reused
-// from call to call); the results, and the faults, are the same.
+// A frame read by two threads: a helper reads the coordinates at the end of
+// the frame, backwards (readWriterBackwards), into the block of species
+// `species`, down to the first that starts at or after byte `from`. The
+// parser reads forward; in that block, at the first coordinate at or after
+// `from`, it calls meet() with the coordinates it has read there and that
+// coordinate's byte: true when the helper read exactly the rest, the parser
+// then going on at `resume` (the end of the block's last number). Otherwise
+// it reads the rest itself: the results, and the faults, are those of one
+// thread.
+class FrameSplit {
+ public:
+  int species = -1;
+  std::int64_t from = 0;
+  virtual bool meet(std::size_t coordinates, std::int64_t at, std::int64_t& resume) = 0;
+
+ protected:
+  ~FrameSplit() = default;
+};
 int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
-              std::vector<double>* splitTail = nullptr);
+              FrameSplit* split = nullptr);
+
+// Coordinates in the writer's form read backwards from byte `end` (white
+// space may come first) into out[count - 1], out[count - 2], ..., as long as
+// they are in that form, start at or after byte `from`, and fill fewer than
+// `count`; returns how many were read, the start of the lowest at *lowest
+// and the end of the highest at *highestEnd. `window` is reused scratch.
+std::size_t readWriterBackwards(formats::ByteSource& source, std::int64_t end, std::int64_t from,
+                                double* out, std::size_t count, std::vector<char>& window,
+                                std::int64_t* lowest, std::int64_t* highestEnd);
 
 // The structure of the frame at the input's position (step, live counts,
 // where it ends) without converting its coordinates: each coordinate line is

@@ -30,6 +30,8 @@ fi
 packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
 # tavo view: Xlib, to refuse with a message where there is no display.
 packages+=(libx11-dev)
+# Compressed movies: zlib and libzstd, and the zstd program for the tests.
+packages+=(zlib1g-dev libzstd-dev zstd)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)

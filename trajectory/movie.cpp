@@ -29,6 +29,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <thread>
 #include <utility>
@@ -47,13 +48,15 @@ using detail::formatText;
 // A frame read in progress: its window and the positions it fills. The
 // positions change hands with the caller's Frame once the read succeeds.
 struct Scratch {
-  std::vector<char> text;    // the frame's bytes
-  std::vector<double> tail;  // the second half of a split block
+  std::vector<char> window, backWindow;  // the parser's and the helper's
   std::vector<std::vector<double>> positions;
 };
 
-// Frames at least this large are fetched in two halves at once.
-constexpr std::int64_t kSplitFetchBytes = std::int64_t{4} << 20;
+// Frames at least this large, whose last species block holds at least
+// kSplitCoordinates numbers, are read by two threads: the helper reads that
+// block's end backwards while the parser reads forward.
+constexpr std::int64_t kSplitBytes = std::int64_t{2} << 20;
+constexpr std::size_t kSplitCoordinates = std::size_t{3} << 15;
 
 // The first bytes of the file itself, which a file rewritten from its start
 // changes.
@@ -64,10 +67,50 @@ struct CountTooLarge {
   int species, count;
 };
 
+// The helper of a frame read by two threads: started at once on the last
+// species block's row, joined when the parser meets it (or on the way out).
+class Halves final : public detail::FrameSplit {
+ public:
+  Halves(formats::ByteSource& source, std::int64_t frameEnd, std::int64_t middle, int lastSpecies,
+         std::vector<double>& row, std::vector<char>& window)
+      : row_(row) {
+    species = lastSpecies;
+    from = middle;
+    helper_ = std::thread([&source, frameEnd, middle, &row, &window, this] {
+      try {
+        got_ = detail::readWriterBackwards(source, frameEnd, middle, row.data(), row.size(), window,
+                                           &lowest_, &highestEnd_);
+      } catch (const Error&) {
+        got_ = 0;  // the parser reads it all, and meets the fault itself
+      }
+    });
+  }
+  ~Halves() { join(); }
+  Halves(const Halves&) = delete;
+  Halves& operator=(const Halves&) = delete;
+
+  void join() {
+    if (helper_.joinable()) helper_.join();
+  }
+  bool meet(std::size_t coordinates, std::int64_t at, std::int64_t& resume) override {
+    join();
+    if (got_ == 0 || at != lowest_ || coordinates + got_ != row_.size()) return false;
+    resume = highestEnd_;
+    return true;
+  }
+  const std::vector<double>& row() const { return row_; }
+
+ private:
+  std::vector<double>& row_;
+  std::thread helper_;
+  std::size_t got_ = 0;
+  std::int64_t lowest_ = 0, highestEnd_ = 0;
+};
+
 class PositionRows final : public detail::FrameSink {
  public:
-  PositionRows(std::vector<std::vector<double>>& rows, std::int64_t frameBytes)
-      : rows_(rows), room_(frameBytes / 2) {}
+  PositionRows(std::vector<std::vector<double>>& rows, std::int64_t frameBytes, Halves* halves)
+      : rows_(rows), room_(frameBytes / 2), halves_(halves) {}
   double* coordinates(int species, int count) override {
     // A coordinate takes two bytes at least (a character and a blank), so a
     // count the frame cannot hold is refused before room is made for it.
@@ -75,6 +118,10 @@ class PositionRows final : public detail::FrameSink {
     if (need > room_) throw CountTooLarge{species, count};
     room_ -= need;
     std::vector<double>& row = rows_[static_cast<std::size_t>(species)];
+    // The helper writes into its row: not moved while it may.
+    if (halves_ != nullptr && &row == &halves_->row() &&
+        static_cast<std::size_t>(need) != row.size())
+      halves_->join();
     row.resize(static_cast<std::size_t>(need));
     return row.data();
   }
@@ -82,6 +129,7 @@ class PositionRows final : public detail::FrameSink {
  private:
   std::vector<std::vector<double>>& rows_;
   std::int64_t room_;  // coordinates the rest of the frame can hold
+  Halves* halves_;
 };
 
 // Line ends in [from, to) of the text: for the line of a fault only.
@@ -438,37 +486,43 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
   std::int64_t indexed = start, indexedLine = startLine;
   bool reachedEnd = false;
   std::string damage;
-  for (;;) {
-    if (!in.startToken()) {  // white space to the end: every frame is complete
-      reachedEnd = true;
-      indexed = in.offset();
-      indexedLine = lineEnds + 1;
-      break;
-    }
-    const std::int64_t frameStart = in.offset();
-    if (stream) in.limitReads(frameStart, frameLimit);
-    const std::int64_t frameLine = lineEnds + 1;
-    indexed = frameStart;
-    indexedLine = frameLine;
-    if (maxBytes >= 0 && !offsets.empty() && frameStart - start >= maxBytes) break;
-    const std::size_t k = known + offsets.size();
-    int step = 0;
-    try {
-      if (!detail::scanFrame(in, m.slots, step, frameCounts)) {
-        reachedEnd = true;  // a frame still being written, or cut short
+  // Compressed data that do not decode, a read that fails, an endless
+  // input: the frames before stay indexed, as before a damaged frame.
+  try {
+    for (;;) {
+      if (!in.startToken()) {  // white space to the end: every frame is complete
+        reachedEnd = true;
+        indexed = in.offset();
+        indexedLine = lineEnds + 1;
         break;
       }
-    } catch (const detail::FrameError& e) {
-      damage = m.place(*m.source, k, frameStart, frameLine, e);
-      break;
+      const std::int64_t frameStart = in.offset();
+      if (stream) in.limitReads(frameStart, frameLimit);
+      const std::int64_t frameLine = lineEnds + 1;
+      indexed = frameStart;
+      indexedLine = frameLine;
+      if (maxBytes >= 0 && !offsets.empty() && frameStart - start >= maxBytes) break;
+      const std::size_t k = known + offsets.size();
+      int step = 0;
+      try {
+        if (!detail::scanFrame(in, m.slots, step, frameCounts)) {
+          reachedEnd = true;  // a frame still being written, or cut short
+          break;
+        }
+      } catch (const detail::FrameError& e) {
+        damage = m.place(*m.source, k, frameStart, frameLine, e);
+        break;
+      }
+      if (!havePrevious || step <= previousStep) runStarts.push_back(k);
+      havePrevious = true;
+      previousStep = step;
+      offsets.push_back(frameStart);
+      lines.push_back(frameLine);
+      steps.push_back(step);
+      counts.insert(counts.end(), frameCounts.begin(), frameCounts.end());
     }
-    if (!havePrevious || step <= previousStep) runStarts.push_back(k);
-    havePrevious = true;
-    previousStep = step;
-    offsets.push_back(frameStart);
-    lines.push_back(frameLine);
-    steps.push_back(step);
-    counts.insert(counts.end(), frameCounts.begin(), frameCounts.end());
+  } catch (const Error& e) {
+    damage = e.what();
   }
 
   {
@@ -497,7 +551,7 @@ void Movie::read(std::size_t k, Frame& into) const {
   const Impl& m = *impl_;
   const std::size_t nSpecies = m.speciesCount();
   std::int64_t start = 0, end = 0, line = 0;
-  int indexedStep = 0;
+  int indexedStep = 0, lastCount = 0;
   std::shared_ptr<formats::ByteSource> source;
   {
     std::shared_lock<std::shared_mutex> lock(m.indexMutex);
@@ -507,51 +561,26 @@ void Movie::read(std::size_t k, Frame& into) const {
     end = k + 1 < m.offsets.size() ? m.offsets[k + 1] : m.indexedBytes;
     line = m.lines[k];
     indexedStep = m.steps[k];
+    lastCount = nSpecies > 0 ? m.counts[k * nSpecies + nSpecies - 1] : 0;
   }
 
   Impl::Lease lease(m);
   Scratch& s = *lease;
   s.positions.resize(nSpecies);
-  const auto size = static_cast<std::size_t>(end - start);
-  s.text.resize(size + detail::MovieInput::kMemoryPad);
-  std::fill(s.text.end() - detail::MovieInput::kMemoryPad, s.text.end(), '\0');
-  // The frame's bytes, a large one in two halves at once.
-  std::size_t got = 0;
-  if (end - start >= kSplitFetchBytes && source->kind() != formats::ByteSource::Kind::stream) {
-    const std::size_t half = size / 2;
-    std::size_t gotTail = 0;
-    std::exception_ptr tailError;
-    std::thread tail([&] {
-      try {
-        gotTail = source->read(start + static_cast<std::int64_t>(half), s.text.data() + half,
-                               size - half);
-      } catch (...) {
-        tailError = std::current_exception();
-      }
-    });
-    try {
-      got = source->read(start, s.text.data(), half);
-    } catch (...) {
-      tail.join();
-      throw;
-    }
-    tail.join();
-    if (tailError) std::rethrow_exception(tailError);
-    got = got == half ? half + gotTail : got;
-  } else {
-    got = source->read(start, s.text.data(), size);
+  std::optional<Halves> halves;
+  if (nSpecies > 0 && end - start >= kSplitBytes &&
+      source->kind() != formats::ByteSource::Kind::stream &&
+      3 * static_cast<std::size_t>(lastCount) >= kSplitCoordinates) {
+    std::vector<double>& row = s.positions[nSpecies - 1];
+    row.resize(3 * static_cast<std::size_t>(lastCount));
+    halves.emplace(*source, end, start + (end - start) / 2, static_cast<int>(nSpecies - 1), row,
+                   s.backWindow);
   }
-  if (got != size)
-    throw Error(m.place(*source, k, &indexedStep, start, line,
-                        start + static_cast<std::int64_t>(got),
-                        "the file ends inside a frame it held when indexed; it has been cut "
-                        "or rewritten"));
-
-  PositionRows rows(s.positions, end - start);
-  detail::MovieInput in(s.text.data(), size, start, m.path.c_str(), source.get());
+  PositionRows rows(s.positions, end - start, halves ? &*halves : nullptr);
+  detail::MovieInput in(*source, start, s.window);
   int step = 0;
   try {
-    step = detail::readFrame(in, m.slots, rows, &s.tail);
+    step = detail::readFrame(in, m.slots, rows, halves ? &*halves : nullptr);
   } catch (const detail::FrameError& e) {
     throw Error(m.place(*source, k, start, line, e));
   } catch (const CountTooLarge& e) {
@@ -560,6 +589,7 @@ void Movie::read(std::size_t k, Frame& into) const {
                                    "%lld bytes",
                                    e.count, e.species, static_cast<long long>(end - start))));
   }
+  halves.reset();
 
   {
     // The frame must be the one the scan saw: a file rewritten in place
