@@ -563,6 +563,15 @@ void putLe32(std::string& s, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
 }
 
+// A BGZF member's header: gzip with an extra field holding the 'BC'
+// subfield, the size of the whole member less one.
+std::string bgzfHeader(std::size_t memberBytes) {
+  std::string h("\x1f\x8b\x08\x04\0\0\0\0\0\xff\x06\0BC\x02\0", 16);
+  h.push_back(static_cast<char>((memberBytes - 1) & 0xff));
+  h.push_back(static_cast<char>((memberBytes - 1) >> 8));
+  return h;
+}
+
 constexpr std::uint32_t kSkippableSeekMagic = 0x184D2A5E;
 constexpr std::uint32_t kSeekableMagic = 0x8F92EAB1;
 
@@ -733,25 +742,8 @@ void SeekableWriter::flushBlock() {
     std::size_t size = deflateAt(level_);
     if (size + 26 > 65536) size = deflateAt(0);  // stored: the block fits whatever it holds
     const std::size_t total = size + 26;
-    const unsigned char header[18] = {0x1f,
-                                      0x8b,
-                                      8,
-                                      4,
-                                      0,
-                                      0,
-                                      0,
-                                      0,
-                                      0,
-                                      0xff,
-                                      6,
-                                      0,
-                                      'B',
-                                      'C',
-                                      2,
-                                      0,
-                                      static_cast<unsigned char>((total - 1) & 0xff),
-                                      static_cast<unsigned char>((total - 1) >> 8)};
-    std::memcpy(member.data(), header, sizeof header);
+    const std::string header = bgzfHeader(total);
+    std::memcpy(member.data(), header.data(), header.size());
     member.resize(18 + size);
     uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(pending_.data()), static_cast<uInt>(n));
     putLe32(member, static_cast<std::uint32_t>(crc));
@@ -778,10 +770,9 @@ void SeekableWriter::finish() {
   flushBlock();
   boundary_ = 0;
   if (format_ == Format::bgzf) {
-    static const unsigned char kEnd[28] = {0x1f, 0x8b, 8,    4,    0, 0, 0,    0, 0, 0xff,
-                                           6,    0,    0x42, 0x43, 2, 0, 0x1b, 0, 3, 0,
-                                           0,    0,    0,    0,    0, 0, 0,    0};
-    ready_.append(reinterpret_cast<const char*>(kEnd), sizeof kEnd);
+    // The empty member that ends a BGZF file: no text, an empty deflate
+    // block, a zero CRC and size.
+    ready_ += bgzfHeader(28) + std::string("\x03\0\0\0\0\0\0\0\0\0", 10);
     return;
   }
   // The seek table: a skippable frame of (compressed, text) sizes per frame
