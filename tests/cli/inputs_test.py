@@ -31,6 +31,16 @@ def twice(demo):
     return demo
 
 
+def feed_fifo(path, data):
+    """Writes to a FIFO as a simulator would; a reader may stop early (export
+    stops at its last frame), as `head` does."""
+    try:
+        with open(path, "wb") as f:
+            f.write(data)
+    except BrokenPipeError:
+        pass
+
+
 def outputs(folder, movie, stdin=None, fifo=False):
     """info --json (but for the file fields), population and an xyz export."""
     got = []
@@ -43,8 +53,7 @@ def outputs(folder, movie, stdin=None, fifo=False):
             if os.path.exists(path):
                 os.remove(path)
             os.mkfifo(path)
-            writer = threading.Thread(target=lambda: open(path, "wb").write(
-                (folder / movie).read_bytes()))
+            writer = threading.Thread(target=feed_fifo, args=(path, (folder / movie).read_bytes()))
             writer.start()
         result = run([os.environ["TAVO"], args[0], "demo.Tavosetup", path, *args[1:]], folder, feed)
         if fifo:
