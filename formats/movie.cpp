@@ -691,6 +691,7 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
       int k = 0, axis = 0;
       // Where the helper's coordinates start, in its block.
       std::int64_t meetAt = split != nullptr && split->species == i ? split->from : -1;
+      const std::int64_t blockAt = meetAt >= 0 && in.startToken() ? in.offset() : -1;
       for (;;) {
         in.readWriterRun(out, n, k, axis, meetAt);
         if (k == n) break;
@@ -702,6 +703,11 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
             in.seek(resume);
             break;
           }
+          // The helper's numbers may lie anywhere in the row: the block again
+          // from its start, now that the helper has finished.
+          in.seek(blockAt);
+          k = 0;
+          axis = 0;
           continue;
         }
         st = in.readReal(out[3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis)]);

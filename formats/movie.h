@@ -205,10 +205,6 @@ class FrameSink {
   ~FrameSink() = default;
 };
 
-// Reads the frame at the input's position for species with the given slot
-// capacities and returns its step number; the input is left right after the
-// frame's last token. Throws FrameError on any fault; what the sink received
-// is then incomplete.
 // A frame read by two threads: a helper reads the coordinates at the end of
 // the frame, backwards (readWriterBackwards), into the block of species
 // `species`, down to the first that starts at or after byte `from`. The
@@ -216,8 +212,8 @@ class FrameSink {
 // `from`, it calls meet() with the coordinates it has read there and that
 // coordinate's byte: true when the helper read exactly the rest, the parser
 // then going on at `resume` (the end of the block's last number). Otherwise
-// it reads the rest itself: the results, and the faults, are those of one
-// thread.
+// it reads the whole block again itself, the helper having finished: the
+// results, and the faults, are those of one thread.
 class FrameSplit {
  public:
   int species = -1;
@@ -227,6 +223,11 @@ class FrameSplit {
  protected:
   ~FrameSplit() = default;
 };
+
+// Reads the frame at the input's position for species with the given slot
+// capacities and returns its step number; the input is left right after the
+// frame's last token. Throws FrameError on any fault; what the sink received
+// is then incomplete. `split`: see FrameSplit.
 int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
               FrameSplit* split = nullptr);
 

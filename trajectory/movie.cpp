@@ -94,9 +94,18 @@ class Halves final : public detail::FrameSplit {
   }
   bool meet(std::size_t coordinates, std::int64_t at, std::int64_t& resume) override {
     join();
+    met_ = true;
     if (got_ == 0 || at != lowest_ || coordinates + got_ != row_.size()) return false;
     resume = highestEnd_;
     return true;
+  }
+  // Whether the helper's numbers are all where they belong: the parser met
+  // it (and read again what it did not take), or it read none. False when
+  // the parser never reached the helper's part: the frame is not the one
+  // indexed, and is read again by one thread.
+  bool clean() {
+    join();
+    return met_ || got_ == 0;
   }
   const std::vector<double>& row() const { return row_; }
 
@@ -105,6 +114,7 @@ class Halves final : public detail::FrameSplit {
   std::thread helper_;
   std::size_t got_ = 0;
   std::int64_t lowest_ = 0, highestEnd_ = 0;
+  bool met_ = false;
 };
 
 class PositionRows final : public detail::FrameSink {
@@ -576,11 +586,16 @@ void Movie::read(std::size_t k, Frame& into) const {
     halves.emplace(*source, end, start + (end - start) / 2, static_cast<int>(nSpecies - 1), row,
                    s.backWindow);
   }
-  PositionRows rows(s.positions, end - start, halves ? &*halves : nullptr);
-  detail::MovieInput in(*source, start, s.window);
   int step = 0;
   try {
+    PositionRows rows(s.positions, end - start, halves ? &*halves : nullptr);
+    detail::MovieInput in(*source, start, s.window);
     step = detail::readFrame(in, m.slots, rows, halves ? &*halves : nullptr);
+    if (halves && !halves->clean()) {
+      PositionRows again(s.positions, end - start, nullptr);
+      detail::MovieInput from(*source, start, s.window);
+      step = detail::readFrame(from, m.slots, again);
+    }
   } catch (const detail::FrameError& e) {
     throw Error(m.place(*source, k, start, line, e));
   } catch (const CountTooLarge& e) {
