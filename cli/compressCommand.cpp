@@ -65,11 +65,12 @@ void addCompressCommand(CLI::App& app) {
                         "replaced only once it is complete, never one of the inputs"))
       ->required()
       ->type_name("PATH");
-  command
-      ->add_option("--level", options->level,
-                   wrap("compression level: 1 to 19 for .zst (default 3; 19 is the smallest "
-                        "and slowest), 1 to 9 for .gz (default 6)"))
-      ->type_name("N");
+  CLI::Option* levelOption =
+      command
+          ->add_option("--level", options->level,
+                       wrap("compression level: 1 to 19 for .zst (default 3; 19 is the smallest "
+                            "and slowest), 1 to 9 for .gz (default 6)"))
+          ->type_name("N");
   addQuietFlag(*command);
   command->footer(wrap(
       "Writes the movie's text exactly, in blocks compressed one by one, each ending on a frame "
@@ -84,7 +85,7 @@ void addCompressCommand(CLI::App& app) {
       "  tavo compress run.Tavosetup run.Tavomovie -o run.Tavomovie.gz --level 9\n"
       "  tavo info run.Tavosetup run.Tavomovie.zst",
       kTextWidth));
-  command->callback([options] {
+  command->callback([options, levelOption] {
     const std::string& path = options->output;
     const bool zst = path.size() > 4 && path.ends_with(".zst");
     const bool gz = path.size() > 3 && path.ends_with(".gz");
@@ -92,7 +93,7 @@ void addCompressCommand(CLI::App& app) {
       throw CLI::ValidationError("--output: " + path +
                                  " must end in .zst (seekable zstd) or .gz (BGZF gzip)");
     const int maxLevel = zst ? 19 : 9;
-    int level = options->level != 0 ? options->level : zst ? 3 : 6;
+    const int level = levelOption->count() > 0 ? options->level : zst ? 3 : 6;
     if (level < 1 || level > maxLevel)
       throw CLI::ValidationError("--level: " + std::to_string(options->level) +
                                  " is not from 1 to " + std::to_string(maxLevel) + " for a " +

@@ -161,12 +161,12 @@ std::int64_t lineEndsBetween(formats::ByteSource& source, std::int64_t from, std
   return count;
 }
 
-// The first bytes of the file itself.
-std::string headOf(int fd) {
+// kHeadBytes of the file itself from `at` (fewer at its end).
+std::string headOf(int fd, std::int64_t at = 0) {
   char buf[kHeadBytes];
   ssize_t got = -1;
   do {
-    got = ::pread(fd, buf, sizeof buf, 0);
+    got = ::pread(fd, buf, sizeof buf, static_cast<off_t>(at));
   } while (got < 0 && errno == EINTR);
   return std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0);
 }
@@ -185,6 +185,7 @@ struct Movie::Impl {
   ino_t inode = 0;
   std::string head;             // its first bytes (a file only)
   std::int64_t storedSeen = 0;  // its size at the last scan
+  std::string lastBytes;        // a plain file's bytes before indexedBytes, as indexed
 
   // The index, guarded by `indexMutex`.
   mutable std::shared_mutex indexMutex;
@@ -226,6 +227,10 @@ struct Movie::Impl {
     return place(text, k, f.stepKnown ? &f.step : nullptr, start, line, f.offset, e.description());
   }
 
+  std::int64_t lastBytesAt() const {
+    return std::max<std::int64_t>(indexedBytes - static_cast<std::int64_t>(kHeadBytes), 0);
+  }
+
   std::shared_ptr<formats::ByteSource> current() const {
     std::shared_lock<std::shared_mutex> lock(indexMutex);
     return source;
@@ -263,7 +268,10 @@ struct Movie::Impl {
                         path.c_str(), static_cast<long long>(storedSeen),
                         static_cast<long long>(sizeNow));
     std::string now = headOf(source->fd());
-    if (now.compare(0, head.size(), head) != 0)
+    // Written again from its start, maybe beyond the old size: its first
+    // bytes, or those before the end of the index, differ.
+    if (now.compare(0, head.size(), head) != 0 ||
+        (!lastBytes.empty() && headOf(source->fd(), lastBytesAt()) != lastBytes))
       return formatText("%s: the file was replaced", path.c_str());
     return {};
   }
@@ -357,6 +365,7 @@ void Movie::reopen() {
   m.inode = fresh.inode;
   m.head = std::move(fresh.head);
   m.storedSeen = fresh.storedSeen;
+  m.lastBytes.clear();
   m.offsets.clear();
   m.lines.clear();
   m.steps.clear();
@@ -546,6 +555,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
     m.indexedLine = indexedLine;
     m.fileBytes = std::max({plain ? sizeAtStart : 0, in.bytesSeen(), indexed});
     m.storedSeen = std::max(m.storedSeen, sizeAtStart);
+    if (plain) m.lastBytes = headOf(m.source->fd(), m.lastBytesAt());
     m.complete = reachedEnd && damage.empty();
     m.damage = damage;
   }

@@ -224,8 +224,9 @@ TEST_F(ExplorerWindow, FollowShowsFramesAppendedWhileItRuns) {
   EXPECT_EQ(shownFrame(shot()), 10);
 }
 
-// A simulation started again removes its movie and writes a new one: the
-// window opens the new file, says so, and follows it.
+// A simulation started again removes its movie and writes a new one, or
+// writes it again in place: the window opens the new file, says so, and
+// follows it.
 TEST_F(ExplorerWindow, FollowReopensAMovieReplacedUnderIt) {
   writeFile(file("m.Tavomovie"), movieText(0, 8));
   ASSERT_NO_FATAL_FAILURE(open({"--follow"}));
@@ -243,6 +244,9 @@ TEST_F(ExplorerWindow, FollowReopensAMovieReplacedUnderIt) {
   std::ofstream(file("m.Tavomovie"), std::ios::app) << movieText(3, 6);
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(shownFrame(shot()), 5);
+  writeFile(file("m.Tavomovie"), movieText(0, 2));  // cut and written again in place
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(shownFrame(shot()), 1);
 }
 
 TEST_F(ExplorerWindow, MovieShorterThanItsRunKeepsPlaying) {

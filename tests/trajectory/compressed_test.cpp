@@ -161,6 +161,16 @@ TEST(CompressedMovie, RefreshTellsAFileShrunkOrReplaced) {
   movie.reopen();
   EXPECT_EQ(movie.refresh(), 1u);
   EXPECT_EQ(movie.runs().size(), 1u);
+  // Written again in place from the same first frame, and longer.
+  tavo::test::writeFile("m.Tavomovie", frame + frame);
+  Movie rewritten(setupOf({2}), "m.Tavomovie");
+  tavo::test::writeFile("m.Tavomovie", frame + "step 0\nspecie 0\nalive 1\n7 8 9 \n" + frame);
+  try {
+    rewritten.refresh();
+    ADD_FAILURE() << "no error";
+  } catch (const tavo::Error& e) {
+    EXPECT_STREQ(e.what(), "m.Tavomovie: the file was replaced");
+  }
 }
 
 }  // namespace
