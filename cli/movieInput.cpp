@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "cli/arguments.h"
 #include "cli/progress.h"
 
 namespace tavo::cli {
@@ -30,31 +31,55 @@ void indexAll(Movie& movie, const std::string& moviePath, std::size_t enough,
   } while (!movie.complete() && movie.size() < enough);
 }
 
+// The movie of a command, opened (not indexed yet): a setup given where the
+// movie belongs is refused first.
+Movie opened(const std::string& setupPath, const std::string& moviePath) {
+  requireSetupFirst(setupPath);
+  return Movie(setupPath, moviePath, Movie::Indexing::later);
+}
+
+// Runs `index`; an error it throws is first explained by a setup of another
+// run, when that is the cause, said plainly.
+template <typename Index>
+Movie explained(const std::string& setupPath, const std::string& moviePath, Index index) {
+  try {
+    return index();
+  } catch (const Error&) {
+    requireSpeciesAgree(setupPath, moviePath);
+    throw;
+  }
+}
+
 }  // namespace
 
 Movie openMovie(const std::string& setupPath, const std::string& moviePath) {
-  Movie movie(setupPath, moviePath, Movie::Indexing::later);
+  Movie movie = opened(setupPath, moviePath);
   if (!movie.seekable())
     throw Error(moviePath + ": this command reads frames in any order, which a " + movie.format() +
                 " (standard input, a pipe or a device) cannot give; save it to a file first");
-  indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
-  return movie;
+  return explained(setupPath, moviePath, [&] {
+    indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
+    return std::move(movie);
+  });
 }
 
 Movie openMovieOnce(const std::string& setupPath, const std::string& moviePath,
                     const FramesSeen& newFrames) {
-  Movie movie(setupPath, moviePath, Movie::Indexing::later);
-  indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), newFrames);
-  return movie;
+  Movie movie = opened(setupPath, moviePath);
+  return explained(setupPath, moviePath, [&] {
+    indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), newFrames);
+    return std::move(movie);
+  });
 }
 
 Movie openMovieForSlice(const std::string& setupPath, const std::string& moviePath,
                         const FrameSlice& slice) {
-  Movie movie(setupPath, moviePath, Movie::Indexing::later);
-  if (movie.seekable()) {
-    indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
-    return movie;
-  }
+  Movie movie = opened(setupPath, moviePath);
+  if (movie.seekable())
+    return explained(setupPath, moviePath, [&] {
+      indexAll(movie, moviePath, std::numeric_limits<std::size_t>::max(), {});
+      return std::move(movie);
+    });
   const bool forward =
       slice.start.value_or(0) >= 0 &&
       (slice.single || (slice.stop.value_or(0) >= 0 && slice.step.value_or(1) == 1));
