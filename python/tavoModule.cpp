@@ -486,8 +486,9 @@ Parameters
 setup : str, os.PathLike or Setup
     The setup the movie was written for (a path, or a Setup already read).
 movie_path : str or os.PathLike
-    The movie file. It is indexed to its last complete frame; bytes after it
-    (a frame still being written) are left for ``refresh()``.
+    The movie file: plain text, gzip or zstd (told by its first bytes). It is
+    indexed to its last complete frame; bytes after it (a frame still being
+    written) are left for ``refresh()``.
 
 A Movie is a sequence of Frame: ``len(m)``, ``m[k]``, ``m[-1]``, ``m[::10]``
 (a lazy Frames selection) and ``for frame in m``. Any number of movies may
@@ -508,6 +509,9 @@ species : list of str
 setup : Setup
 partial_bytes : int
     Bytes after the last complete frame, waiting for ``refresh()``.
+runs : list of Run
+    Run(first_frame, frames, first_step, last_step) of each run: a step equal
+    to or below the one before starts a new one.
 
 Raises
 ------
