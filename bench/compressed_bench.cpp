@@ -60,7 +60,9 @@ void writeMovie(const std::string& path, int molecules, int frames) {
 
 bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
 
-void makeFiles(bool full) {
+// The folder and the sizes; the movies are written on first use, so that a
+// run of some benchmarks writes only what they read.
+void chooseFiles(bool full) {
   char pattern[] = "/tmp/tavo_compressed_bench_XXXXXX";
   files.folder = mkdtemp(pattern);
   files.molecules = full ? 100000 : 2000;
@@ -73,12 +75,17 @@ void makeFiles(bool full) {
   files.zst = files.folder + "/c.zst";
   files.largeSetup = files.folder + "/large.Tavosetup";
   files.large = files.folder + "/large.Tavomovie";
+}
+
+// The movie of many frames, gzipped by gzip and compressed by tavo
+// compress's writer as the command drives it.
+void needMovies() {
+  static bool made = false;
+  if (made) return;
+  made = true;
   writeSetup(files.setup, files.molecules);
   writeMovie(files.movie, files.molecules, files.frames);
-  writeSetup(files.largeSetup, files.largeMolecules);
-  writeMovie(files.large, files.largeMolecules, 2);
   if (!run("gzip -1 -kf " + files.movie)) std::abort();
-  // The writer of tavo compress, as the command drives it.
   tavo::Movie movie(files.setup, files.movie);
   tavo::formats::SeekableWriter w(tavo::formats::SeekableWriter::Format::zstdSeekable, 3);
   std::vector<char> text(static_cast<std::size_t>(movie.fileBytes()));
@@ -95,11 +102,21 @@ void makeFiles(bool full) {
   std::fclose(f);
 }
 
+void needLarge() {
+  static bool made = false;
+  if (made) return;
+  made = true;
+  writeSetup(files.largeSetup, files.largeMolecules);
+  writeMovie(files.large, files.largeMolecules, 2);
+}
+
 void IndexTool(benchmark::State& state, const char* tool, const std::string* path) {
+  needMovies();
   for (auto _ : state)
     if (!run(std::string(tool) + " -dc " + *path + " > /dev/null")) state.SkipWithError("failed");
 }
 void IndexMovie(benchmark::State& state, const std::string* path) {
+  needMovies();
   std::size_t memory = 0;
   std::int64_t text = 0;
   for (auto _ : state) {
@@ -118,6 +135,7 @@ BENCHMARK_CAPTURE(IndexMovie, SeekableZstd, &files.zst)->Unit(benchmark::kMillis
 // A random frame each time from a movie opened once; the idle cursors are
 // spread over the file by the frames before.
 void RandomFrame(benchmark::State& state, const std::string* path) {
+  needMovies();
   const tavo::Movie movie(files.setup, *path);
   std::mt19937 rng(9);
   tavo::Frame frame;
@@ -138,6 +156,7 @@ class Rows final : public tavo::detail::FrameSink {
 };
 
 void LargeFrameOneThread(benchmark::State& state) {
+  needLarge();
   const tavo::Movie movie(files.largeSetup, files.large);
   const int fd = ::open(files.large.c_str(), O_RDONLY);
   std::vector<char> window;
@@ -156,6 +175,7 @@ void LargeFrameOneThread(benchmark::State& state) {
 BENCHMARK(LargeFrameOneThread)->Unit(benchmark::kMillisecond);
 
 void LargeFrameRead(benchmark::State& state) {
+  needLarge();
   const tavo::Movie movie(files.largeSetup, files.large);
   tavo::Frame frame;
   for (int warm = 0; warm < 2; ++warm) movie.read(1, frame);
@@ -164,6 +184,7 @@ void LargeFrameRead(benchmark::State& state) {
 BENCHMARK(LargeFrameRead)->Unit(benchmark::kMillisecond);
 
 void Compress(benchmark::State& state, tavo::formats::SeekableWriter::Format format) {
+  needMovies();
   const tavo::Movie movie(files.setup, files.movie);
   std::vector<char> text(
       std::min<std::size_t>(static_cast<std::size_t>(movie.fileBytes()), files.compressBytes));
@@ -201,6 +222,6 @@ int main(int argc, char** argv) {
       --argc;
       break;
     }
-  makeFiles(full);
+  chooseFiles(full);
   return tavo::bench::runBenchmarks(argc, argv, [] { run("rm -rf " + files.folder); });
 }
