@@ -211,9 +211,12 @@ class GzipCursor final : public Cursor {
         continue;
       }
       if (state_ == State::between) {
-        // A member ends here; another may follow. Anything else after the
-        // last member (padding, say) ends the text, as gzip -d takes it.
-        if (z_.next_in[0] != 0x1f) return chunkBytes = 0;
+        // A member ends here; another may follow. Zero bytes (a tape's
+        // padding) end the text; anything else (say, plain text appended to
+        // a compressed movie) is not read as if it were not there.
+        if (z_.next_in[0] == 0) return chunkBytes = 0;
+        if (z_.next_in[0] != 0x1f)
+          damaged(raw_.path(), "gzip", inOffset(), "bytes that are not gzip follow a member");
         std::int64_t at = inOffset();
         if (sink_ != nullptr && sink_->wants(out, true)) sink_->offer({out, at, 0, true, {}});
         inflateReset2(&z_, 31);
