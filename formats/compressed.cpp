@@ -388,17 +388,23 @@ class DecodedSource final : public ByteSource, public CheckpointSink {
   std::size_t read(std::int64_t offset, char* out, std::size_t n) override {
     std::unique_ptr<Cursor> c = take(offset);
     std::size_t copied = 0;
-    // A cursor that throws is dropped with its unknown state.
-    while (copied < n) {
-      std::int64_t at = offset + static_cast<std::int64_t>(copied);
-      if (c->chunkBytes > 0 && at >= c->chunkStart() && at < c->out) {
-        std::size_t from = static_cast<std::size_t>(at - c->chunkStart());
-        std::size_t k = std::min(n - copied, c->chunkBytes - from);
-        std::memcpy(out + copied, c->chunk + from, k);
-        copied += k;
-        continue;
+    try {
+      while (copied < n) {
+        std::int64_t at = offset + static_cast<std::int64_t>(copied);
+        if (c->chunkBytes > 0 && at >= c->chunkStart() && at < c->out) {
+          std::size_t from = static_cast<std::size_t>(at - c->chunkStart());
+          std::size_t k = std::min(n - copied, c->chunkBytes - from);
+          std::memcpy(out + copied, c->chunk + from, k);
+          copied += k;
+          continue;
+        }
+        if (c->produce() == 0) break;
       }
-      if (c->produce() == 0) break;
+    } catch (const Error&) {
+      // The cursor is dropped with its unknown state. The text before the
+      // fault is still given; the next read, starting at the fault, throws.
+      if (copied == 0) throw;
+      return copied;
     }
     give(std::move(c));
     return copied;

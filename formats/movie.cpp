@@ -551,7 +551,13 @@ bool MovieInput::refill() {
                    "not read as a movie",
                    path_, static_cast<long long>(limitBytes_), static_cast<long long>(limitFrom_)));
   if (source_ != nullptr) {
-    std::size_t got = source_->read(next_, end_, room);
+    std::size_t got = 0;
+    try {
+      got = source_->read(next_, end_, room);
+    } catch (const Error& e) {
+      if (!soft_) throw;
+      sourceError_ = e.what();
+    }
     if (got == 0) {
       eof_ = true;
       return false;

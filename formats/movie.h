@@ -133,6 +133,11 @@ class MovieInput {
     limitFrom_ = from;
     limitBytes_ = bytes;
   }
+  // A source that fails (compressed data that do not decode) ends the
+  // input there instead of throwing, so that what came before is still
+  // read; the failure is kept in sourceError().
+  void endAtSourceErrors() { soft_ = true; }
+  const std::string& sourceError() const { return sourceError_; }
   // Adds the line ends consumed from now on to *lines (null: no count).
   void countLines(std::int64_t* lines) { lines_ = lines; }
   std::int64_t* lineCounter() const { return lines_; }
@@ -180,6 +185,8 @@ class MovieInput {
   int fd_;
   formats::ByteSource* source_ = nullptr;
   std::int64_t limitFrom_ = 0, limitBytes_ = -1;
+  bool soft_ = false;
+  std::string sourceError_;
   std::int64_t next_;  // file offset of the byte after end_
   const char* path_;
   char* base_ = nullptr;

@@ -494,6 +494,7 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
   std::vector<std::size_t> runStarts;
   std::int64_t lineEnds = startLine - 1;  // line ends before the scan position
   detail::MovieInput in(*m.source, start, m.scanWindow);
+  in.endAtSourceErrors();
   // A stream may never end (a device): a frame must come, and end, within
   // what the setup's slots allow, with room for generous white space.
   const bool stream = m.source->kind() == formats::ByteSource::Kind::stream;
@@ -542,6 +543,10 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
     }
   } catch (const Error& e) {
     damage = e.what();
+  }
+  if (damage.empty() && !in.sourceError().empty()) {
+    damage = in.sourceError();  // after the frames that came before it
+    reachedEnd = false;
   }
 
   {

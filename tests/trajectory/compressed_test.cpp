@@ -128,6 +128,20 @@ TEST(CompressedMovie, EveryFormIndexesAndReadsAsThePlainFile) {
   EXPECT_LE(gzip.accessMemory(), text.size() / (1 << 16) * 33000 + 4096);
 }
 
+// After the last gzip member, zero padding ends the text; anything else is
+// refused rather than left unread, and the frames before it stay indexed.
+TEST(CompressedMovie, BytesAfterTheGzipDataAreNotDropped) {
+  const std::string frame = "step 0\nspecie 0\nalive 1\n1 2 3 \n";
+  tavo::test::writeFile("f.Tavomovie", frame + frame);
+  ASSERT_EQ(std::system("gzip -c f.Tavomovie > padded.bin && cp padded.bin appended.bin && "
+                        "head -c 100 /dev/zero >> padded.bin && cat f.Tavomovie >> appended.bin"),
+            0);
+  EXPECT_EQ(Movie(setupOf({2}), "padded.bin").size(), 2u);
+  Movie appended(setupOf({2}), "appended.bin", Movie::Indexing::later);
+  EXPECT_THROW(appended.refresh(), tavo::Error);
+  EXPECT_EQ(appended.size(), 2u);
+}
+
 // A file replaced or cut under the index is told apart from one that grew;
 // reopening reads the new file from its start.
 TEST(CompressedMovie, RefreshTellsAFileShrunkOrReplaced) {
