@@ -161,12 +161,13 @@ std::int64_t lineEndsBetween(formats::ByteSource& source, std::int64_t from, std
   return count;
 }
 
-// kHeadBytes of the file itself from `at` (fewer at its end).
-std::string headOf(int fd, std::int64_t at = 0) {
+// Up to `n` (at most kHeadBytes) bytes of the file itself from `at` (fewer
+// at its end).
+std::string headOf(int fd, std::int64_t at = 0, std::size_t n = kHeadBytes) {
   char buf[kHeadBytes];
   ssize_t got = -1;
   do {
-    got = ::pread(fd, buf, sizeof buf, static_cast<off_t>(at));
+    got = ::pread(fd, buf, std::min(n, sizeof buf), static_cast<off_t>(at));
   } while (got < 0 && errno == EINTR);
   return std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0);
 }
@@ -271,7 +272,7 @@ struct Movie::Impl {
     // Written again from its start, maybe beyond the old size: its first
     // bytes, or those before the end of the index, differ.
     if (now.compare(0, head.size(), head) != 0 ||
-        (!lastBytes.empty() && headOf(source->fd(), lastBytesAt()) != lastBytes))
+        (!lastBytes.empty() && headOf(source->fd(), lastBytesAt(), lastBytes.size()) != lastBytes))
       return formatText("%s: the file was replaced", path.c_str());
     return {};
   }
@@ -560,7 +561,11 @@ std::size_t Movie::refresh(std::int64_t maxBytes) {
     m.indexedLine = indexedLine;
     m.fileBytes = std::max({plain ? sizeAtStart : 0, in.bytesSeen(), indexed});
     m.storedSeen = std::max(m.storedSeen, sizeAtStart);
-    if (plain) m.lastBytes = headOf(m.source->fd(), m.lastBytesAt());
+    // Only bytes of complete frames: the partial frame after them may still
+    // be being written.
+    if (plain)
+      m.lastBytes = headOf(m.source->fd(), m.lastBytesAt(),
+                           static_cast<std::size_t>(m.indexedBytes - m.lastBytesAt()));
     m.complete = reachedEnd && damage.empty();
     m.damage = damage;
   }
