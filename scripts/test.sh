@@ -33,6 +33,8 @@ packages+=(libx11-dev)
 # H5MD exports (libhdf5, found with pkg-config), and the programs the
 # export tests read them with.
 packages+=(libhdf5-dev zlib1g-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
+# Compressed movies: zlib and libzstd, and the zstd program for the tests.
+packages+=(libzstd-dev zstd)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
