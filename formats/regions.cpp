@@ -2,6 +2,7 @@
 // behind the region table's load and every tool that draws or tests regions.
 #include "formats/regions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -138,7 +139,7 @@ const char* tavo::detail::regionTypeName(int type) {
 std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
                                                     RegionFileProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) fail(" Cannot open experiment file to read!");
+  if (!file) throw tavo::Error(" Cannot open experiment file to read!", path != nullptr ? errno : 0);
   if (progress != nullptr) progress->opened();
   RegionReader in(file.get());
   in.expect("N_regions", "Syntax error: 'N_regions 5'");
@@ -158,7 +159,7 @@ std::vector<tavo::detail::RegionRow> tavo::formats::readRegions(const std::strin
   } catch (const Error& e) {
     std::string message = e.what();
     while (!message.empty() && message.front() == ' ') message.erase(message.begin());
-    throw Error(path + ": " + message);
+    throw Error(path + ": " + message, e.errorNumber());
   }
   return rows;
 }

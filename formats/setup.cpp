@@ -32,7 +32,7 @@ Setup Setup::read(const std::string& path) {
   try {
     data = detail::readSetup(path.c_str(), nullptr);
   } catch (const Error& e) {
-    throw Error(oneLine(path, e.what()));
+    throw Error(oneLine(path, e.what()), e.errorNumber());
   }
 
   Setup setup;
