@@ -617,6 +617,10 @@ FrameRun runOf(const MovieShare& m) {
 }
 FrameRun runOf(const FrameRun& r) { return r; }
 
+// The share behind a movie or a selection, open or closed.
+const MovieShare& shareOf(const MovieShare& m) { return m; }
+const MovieShare& shareOf(const FrameRun& r) { return *r.movie; }
+
 // Iterates over a fixed run of frames, reading each when it is reached.
 struct FrameIterator {
   FrameRun run;
@@ -1107,9 +1111,9 @@ void defineFrameSequence(Class& cls) {
           "indices", [](const T& x) { return runIndices(runOf(x)); },
           "Positions of the frames in the movie (int64).")
       .def_property_readonly(
-          "setup", [](const T& x) { return runOf(x).movie->setup; }, "The Setup of the movie.")
+          "setup", [](const T& x) { return shareOf(x).setup; }, "The Setup of the movie.")
       .def_property_readonly(
-          "slot_species", [](const T& x) { return slotSpecies(*runOf(x).movie); },
+          "slot_species", [](const T& x) { return slotSpecies(shareOf(x)); },
           "The species ID of every slot of padded(), in setup order (int32).")
       .def(
           "padded",
