@@ -6,13 +6,32 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <benchmark/benchmark.h>
 
 #include "datastore/dataFetcher.h"
 
 namespace tavo::bench {
+
+// A path for a scratch file `name` in a folder of this process's own below
+// the system's temporary folder; runBenchmarks removes the folder.
+inline std::string scratchPath(const std::string& name) {
+  static const std::filesystem::path folder = [] {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tavo-bench-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) std::perror("mkdtemp");
+    return std::filesystem::path(pattern);
+  }();
+  return (folder / name).string();
+}
+
+inline void removeScratch() {
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(scratchPath("x")).parent_path(), ignored);
+}
 
 // Runs `fn` with standard output sent to /dev/null (the loaders' progress).
 template <typename Fn>
@@ -57,6 +76,7 @@ int runBenchmarks(int argc, char** argv, CleanUp cleanUp) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   cleanUp();
+  removeScratch();
   return 0;
 }
 

@@ -29,8 +29,10 @@ const tavo::Movie& movieOf(int molecules) {
   auto found = movies.find(molecules);
   if (found != movies.end()) return *found->second;
   const int perSpecies = (molecules + 2) / 3;
-  const std::string setup = "render_bench_" + std::to_string(molecules) + ".Tavosetup";
-  const std::string movie = "render_bench_" + std::to_string(molecules) + ".Tavomovie";
+  const std::string setup =
+      tavo::bench::scratchPath("render_bench_" + std::to_string(molecules) + ".Tavosetup");
+  const std::string movie =
+      tavo::bench::scratchPath("render_bench_" + std::to_string(molecules) + ".Tavomovie");
   std::FILE* f = std::fopen(setup.c_str(), "w");
   std::fprintf(f, "N_species 3\n");
   for (int s = 0; s < 3; ++s)
@@ -141,4 +143,4 @@ BENCHMARK(BM_ReadAndDraw)->Apply(sizes)->UseManualTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) { return tavo::bench::runBenchmarks(argc, argv, [] {}); }

@@ -34,6 +34,20 @@ ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
 
+# Tests and benchmarks write under the build folders or a temporary folder
+# only: the working tree must look the same after the suite as before it.
+tree_state() { git status --porcelain --untracked-files=all 2>/dev/null || true; }
+tree_before=$(tree_state)
+check_tree() {
+  local after
+  after=$(tree_state)
+  if [[ "$after" != "$tree_before" ]]; then
+    echo "== the suite changed the working tree:" >&2
+    diff <(echo "$tree_before") <(echo "$after") >&2 || true
+    exit 1
+  fi
+}
+
 # ---- Release build and suite ---------------------------------------------
 echo "== Release build"
 soak=OFF
@@ -50,6 +64,7 @@ if [[ $mode == soak ]]; then
 fi
 echo "== Release tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 900 -LE soak)
+check_tree
 
 [[ $mode == quick ]] && exit 0
 
@@ -62,6 +77,7 @@ echo "== sanitizer tests"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure -j "$jobs" --timeout 900 -LE soak)
+check_tree
 
 # ---- fuzzers ---------------------------------------------------------------
 echo "== fuzzers"
@@ -71,21 +87,42 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
       -DTAVO_BUILD_CLI=OFF -DTAVO_BUILD_PYTHON=OFF -DTAVO_READ_BUFFER_BYTES=7 >/dev/null
 cmake --build build-fuzz -j "$jobs"
 fuzz_seconds=${TAVO_FUZZ_SECONDS:-60}
-for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
+# One fuzzer per core at a time, each for fuzz_seconds, from its seed corpus.
+run_fuzzer() {
+  local fuzzer=$1 name corpus seeds args
   name=$(basename "$fuzzer")
   corpus="$root/build-fuzz/corpus/$name"
   mkdir -p "$corpus"
   seeds="$root/fuzz/corpus/${name%_fuzzer}"
-  echo "-- $name for ${fuzz_seconds}s"
   args=("$corpus")
   [[ -d "$seeds" ]] && args+=("$seeds")
-  log="$root/build-fuzz/$name.log"
-  if ! (cd build-fuzz && "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 \
-        -rss_limit_mb=2048 -max_len=4096 -print_final_stats=1 "${args[@]}" >"$log" 2>&1); then
-    tail -n 60 "$log"
-    echo "== $name found a fault"
-    exit 1
+  (cd build-fuzz && "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 \
+     -max_len=4096 -print_final_stats=1 "${args[@]}" >"$root/build-fuzz/$name.log" 2>&1)
+}
+declare -A running=()
+fuzz_failed=()
+reap() {  # waits for one fuzzer to end
+  local pid status name
+  if wait -n -p pid; then status=0; else status=$?; fi
+  name=${running[$pid]:-}
+  [[ -n "$name" ]] || return 0
+  unset "running[$pid]"
+  if ((status == 0)); then
+    echo "-- $name for ${fuzz_seconds}s: $(grep -oE "Done [0-9]+ runs" "$root/build-fuzz/$name.log")"
+  else
+    fuzz_failed+=("$name")
   fi
-  grep -E "stat::number_of_executed_units|Done [0-9]+ runs" "$log" | tail -n 2
+}
+for fuzzer in "$root"/build-fuzz/fuzz/*_fuzzer; do
+  while ((${#running[@]} >= jobs)); do reap; done
+  run_fuzzer "$fuzzer" &
+  running[$!]=$(basename "$fuzzer")
 done
+while ((${#running[@]} > 0)); do reap; done
+for name in "${fuzz_failed[@]}"; do
+  tail -n 60 "$root/build-fuzz/$name.log"
+  echo "== $name found a fault"
+done
+((${#fuzz_failed[@]} == 0)) || exit 1
+check_tree
 echo "== all tests passed"

@@ -18,16 +18,18 @@
 
 namespace tavo::test {
 
-// Every test case runs in a folder of its own below the program's working
-// folder, so that cases run in parallel never share errors.txt or the files
-// they write.
+// Every test case runs in a folder of its own below the build folder's test
+// scratch (TAVO_TEST_WORKDIR, set by CTest per program; the build's own
+// scratch when a program is started by hand), so that cases run in parallel
+// never share errors.txt or the files they write, and no test writes into
+// the folder it was started from.
 class PerTestFolder : public ::testing::EmptyTestEventListener {
  public:
   void OnTestStart(const ::testing::TestInfo& info) override {
     if (base_.empty()) {
-      char* cwd = getcwd(nullptr, 0);
-      base_ = cwd ? cwd : ".";
-      std::free(cwd);
+      const char* scratch = std::getenv("TAVO_TEST_WORKDIR");
+      base_ = scratch != nullptr && scratch[0] != '\0' ? scratch : TAVO_TEST_WORKDIR "/by-hand";
+      mkdir(base_.c_str(), 0755);
     }
     std::string leaf = std::string(info.test_suite_name()) + "." + info.name();
     for (char& c : leaf)
