@@ -30,6 +30,8 @@ fi
 packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
 # tavo view: Xlib, to refuse with a message where there is no display.
 packages+=(libx11-dev)
+# The Python module's bridges and the readers its tests compare with.
+packages+=(python3-ase python3-mdanalysis python3-h5py)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
