@@ -71,12 +71,14 @@ def cpp_round(program, files, folder):
     """Median seconds per run, {benchmark: (wall, cpu)}."""
     setup, movie, regions, points = files
     out = os.path.join(folder, "cpp.json")
-    subprocess.run(
+    run = subprocess.run(
         [program, "--setup=" + setup, "--movie=" + movie, "--frames=%d" % FRAMES,
          "--regions=" + regions, "--points=" + points, "--benchmark_out=" + out,
          "--benchmark_out_format=json", "--benchmark_repetitions=%d" % REPETITIONS,
          "--benchmark_report_aggregates_only=true", "--benchmark_min_time=0.2"],
-        check=True, stdout=subprocess.DEVNULL)
+        capture_output=True, text=True)
+    if run.returncode != 0:
+        sys.exit("python_baseline_bench failed:\n" + run.stderr)
     with open(out) as f:
         return {b["run_name"]: (b["real_time"] / 1e3, b["cpu_time"] / 1e3)
                 for b in json.load(f)["benchmarks"] if b.get("aggregate_name") == "median"}

@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "formats/textReader.h"
 
@@ -153,6 +155,11 @@ std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
 }
 
 std::vector<tavo::detail::RegionRow> tavo::formats::readRegions(const std::string& path) {
+  // A folder opens for reading but holds no text: refused as the system
+  // refuses to read it, rather than reported as a malformed file.
+  std::error_code unknown;
+  if (std::filesystem::is_directory(path, unknown))
+    throw Error(path + ": cannot open the region file (Is a directory)", EISDIR);
   std::vector<tavo::detail::RegionRow> rows;
   try {
     rows = tavo::detail::readRegionFile(path.c_str());

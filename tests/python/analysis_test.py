@@ -177,6 +177,8 @@ def test_permission_denied_is_a_permission_error():
      "none.regions"),
     (lambda d, w: tavo.Movie(DEMO_SETUP, d), tavo.IsADirectoryError, IsADirectoryError,
      "Is a directory"),
+    (lambda d, w: tavo.Setup(d), tavo.IsADirectoryError, IsADirectoryError, "Is a directory"),
+    (lambda d, w: tavo.Regions(d), tavo.IsADirectoryError, IsADirectoryError, "Is a directory"),
     (lambda d, w: tavo.Setup(os.fsdecode(bytes(d) + b"/\xff.Tavosetup")), tavo.FileNotFoundError,
      FileNotFoundError, "\\xff.Tavosetup"),
     (lambda d, w: tavo.Regions(w("bad.regions", "N_regions 1\n0 cube ( 0 0 0 ) ( 1 )\n")), tavo.Error, None,
