@@ -141,7 +141,8 @@ const char* tavo::detail::regionTypeName(int type) {
 std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
                                                     RegionFileProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) throw tavo::Error(" Cannot open experiment file to read!", path != nullptr ? errno : 0);
+  if (!file)
+    throw tavo::Error(" Cannot open experiment file to read!", path != nullptr ? errno : 0);
   if (progress != nullptr) progress->opened();
   RegionReader in(file.get());
   in.expect("N_regions", "Syntax error: 'N_regions 5'");

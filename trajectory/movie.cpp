@@ -189,8 +189,8 @@ Movie::Movie(Setup setup, const std::string& moviePath, Indexing indexing)
   struct stat st {};
   if (err == 0 && ::fstat(m.fd, &st) == 0 && S_ISDIR(st.st_mode)) err = EISDIR;
   if (err != 0)
-    throw Error(
-        formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(err)), err);
+    throw Error(formatText("%s: cannot open the movie (%s)", moviePath.c_str(), std::strerror(err)),
+                err);
   if (indexing == Indexing::now) refresh();
 }
 
