@@ -1157,9 +1157,20 @@ A selection of a movie's frames, such as ``m[::10]``: a sequence read lazily.
 
 Supports ``len``, indexing (negative too), slicing, ``f['S']`` and iteration,
 and has ``steps``, ``times``, ``counts``, ``indices`` (positions in the movie)
-and ``padded()`` like a Movie.
+and ``padded()`` like a Movie. It pickles as its movie (by path) and its
+frame indices.
 )doc");
   defineFrameSequence(frames);
+  // A selection pickles as its movie (by path) and its run of indices.
+  frames.def(py::pickle(
+      [](const FrameRun& r) {
+        return py::make_tuple(r.movie, r.range.start, r.range.stride, r.range.length);
+      },
+      [](const py::tuple& t) {
+        return FrameRun{
+            t[0].cast<MoviePtr>(),
+            {t[1].cast<std::size_t>(), t[2].cast<std::int64_t>(), t[3].cast<std::size_t>()}};
+      }));
   frames.def("__repr__", [](const FrameRun& r) {
     return display("<tavo.Frames of '" + r.movie->path + "': " + std::to_string(r.range.length) +
                    " frames>");

@@ -5,6 +5,7 @@ paths, with)."""
 import multiprocessing
 import os
 import pathlib
+import pickle
 import subprocess
 import sys
 
@@ -142,6 +143,7 @@ def test_movies_and_regions_pickle_into_worker_processes(demo_movie):
         assert (step, total, inside) == (frame.step, frame.all_positions().sum(),
                                          regions.contains(frame.all_positions(), 1).sum())
     assert len(got) == 9
+    assert pickle.loads(pickle.dumps(m[5::37])).indices.tolist() == list(range(5, 300, 37))
 
 
 NOBODY_READS = """
