@@ -66,16 +66,18 @@ def test_padded_layout_equals_the_h5md_export(demo_movie, tmp_path):
     if not cli:
         pytest.skip("the tavo command is not built")
     out = tmp_path / "demo.h5md"
-    run = subprocess.run([cli, "export", "--format", "h5md", "-o", str(out), DEMO_SETUP, demo_movie],
-                         capture_output=True, text=True)
+    run = subprocess.run([cli, "export", "--format", "h5md", "--scale", "1", "-o", str(out), DEMO_SETUP,
+                          demo_movie], capture_output=True, text=True)
     if run.returncode == 2:  # the command line is refused
         pytest.skip("tavo export has no H5MD format yet: " + run.stderr.strip())
     assert run.returncode == 0, run.stderr
-    positions, _ = tavo.Movie(DEMO_SETUP, demo_movie).padded()
+    m = tavo.Movie(DEMO_SETUP, demo_movie)
+    positions, alive = m.padded()
     with h5py.File(out, "r") as f:
-        groups = list(f["particles"].values())
-        assert len(groups) == 1
-        assert same(groups[0]["position/value"][()].astype(np.float64), positions)
+        particles = f["particles/all"]
+        assert same(particles["position/value"][()].astype(np.float64), positions)
+        assert np.array_equal(particles["alive/value"][()] != 0, alive)
+        assert np.array_equal(particles["species"][()], m.slot_species)
 
 
 # Every region type, shells with either shape the larger, and shapes whose
