@@ -244,3 +244,54 @@ def test_movies_become_mdanalysis_universes_on_the_padded_layout(demo_movie):
     expected_times = m.times[3::50] * 1e12
     for ts, xyz, time in zip(universe.trajectory, positions, expected_times, strict=True):
         assert same(ts.positions, (xyz * 1e10).astype(np.float32)) and ts.time == time
+
+
+def not_yet(error):
+    """Skips where the reader predates appended runs and compressed movies."""
+    if not hasattr(tavo.Movie, "runs"):
+        pytest.skip("this build reads neither appended runs nor compressed movies: " + str(error))
+    raise error
+
+
+def gzipped(path, folder):
+    import gzip
+    with open(path, "rb") as src, gzip.open(folder / "m.Tavomovie.gz", "wb") as dst:
+        dst.write(src.read())
+    return folder / "m.Tavomovie.gz"
+
+
+def zstd_packed(path, folder):
+    if subprocess.run(["sh", "-c", "command -v zstd"], capture_output=True).returncode != 0:
+        pytest.skip("zstd is not installed")
+    subprocess.run(["zstd", "-q", "-o", str(folder / "m.Tavomovie.zst"), path], check=True)
+    return folder / "m.Tavomovie.zst"
+
+
+@pytest.mark.parametrize("pack", [gzipped, zstd_packed])
+def test_compressed_movies_read_as_the_plain_one(demo_movie, tmp_path, pack):
+    packed = pack(demo_movie, tmp_path)
+    plain = tavo.Movie(DEMO_SETUP, demo_movie)
+    try:
+        m = tavo.Movie(DEMO_SETUP, packed)
+    except tavo.Error as error:
+        not_yet(error)
+    assert np.array_equal(m.steps, plain.steps) and np.array_equal(m.counts, plain.counts)
+    for got, expected in zip(m.padded(slice(None, None, 7)), plain.padded(slice(None, None, 7)), strict=True):
+        assert same(got, expected)
+    assert same(pickle.loads(pickle.dumps(m))[-1].all_positions(), plain[-1].all_positions())
+
+
+def test_appended_runs_read_as_the_runs_apart(write):
+    rng = np.random.default_rng(17)
+    setup = write("s.Tavosetup", setup_text([("A", 3), ("B", 5)]))
+    runs = [random_frames(rng, [3, 5], n) for n in (4, 3)]
+    texts = ["".join(frame_text(*f) for f in run) for run in runs]
+    apart = [tavo.Movie(setup, write("run%d.Tavomovie" % i, t)) for i, t in enumerate(texts)]
+    try:
+        m = tavo.Movie(setup, write("both.Tavomovie", "".join(texts)))
+    except tavo.Error as error:
+        not_yet(error)
+    assert [tuple(r) for r in m.runs] == [(0, 4, 0, 9), (4, 3, 0, 6)]
+    assert np.array_equal(m.steps, np.concatenate([a.steps for a in apart]))
+    for got, expected in zip(m.padded(), zip(*(a.padded() for a in apart)), strict=True):
+        assert same(got, np.concatenate(expected))
