@@ -25,8 +25,9 @@ from ._bridges import to_mdanalysis as _to_mdanalysis
 from ._tavo import (Error, ForwardReaction, Frame, FrameIterator, Frames, Movie, Region, Regions,
                     ReverseReaction, Setup, Species, __version__)
 
-__all__ = ["Error", "FileError", "FileNotFoundError", "PermissionError", "IsADirectoryError",
-           "NotADirectoryError", "ForwardReaction", "Frame", "FrameIterator", "Frames", "Movie",
+# The file errors named like Python's own stay out of `from tavo import *`,
+# which would hide the built-in ones.
+__all__ = ["Error", "FileError", "ForwardReaction", "Frame", "FrameIterator", "Frames", "Movie",
            "Region", "Regions", "ReverseReaction", "Setup", "Species", "__version__"]
 
 
