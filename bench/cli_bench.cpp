@@ -6,7 +6,8 @@
 //   export xyz: index the movie, read every frame and write extended XYZ
 //               (what `tavo export --format xyz` does), against
 //               createMovie_toFile writing the same 100 frames.
-// Also shown: the export of an already indexed movie, and the VTK export.
+// Also shown: the export of an already indexed movie, the VTK export, the
+// padded XYZ export and the H5MD export (both of the indexed movie).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -118,7 +119,7 @@ void BM_ExportXyz(benchmark::State& state) {
   prepare();
   for (auto _ : state) {
     tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-    tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+    tavo::cli::exportXyz(movie, allFrames(movie), {}, g_fixture.outPath);
   }
   perMovie(state);
 }
@@ -126,7 +127,7 @@ void BM_ExportXyz(benchmark::State& state) {
 void BM_ExportXyzIndexed(benchmark::State& state) {
   prepare();
   tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), 1.0, g_fixture.outPath);
+  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), {}, g_fixture.outPath);
   perMovie(state);
 }
 
@@ -134,8 +135,25 @@ void BM_ExportVtk(benchmark::State& state) {
   prepare();
   for (auto _ : state) {
     tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
-    tavo::cli::exportVtk(movie, allFrames(movie), 1.0, g_fixture.folder + "/vtk.pvd");
+    tavo::cli::exportVtk(movie, allFrames(movie), {}, g_fixture.folder + "/vtk.pvd");
   }
+  perMovie(state);
+}
+
+void BM_ExportXyzPadded(benchmark::State& state) {
+  prepare();
+  tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+  tavo::cli::ExportOptions options;
+  options.pad = true;
+  for (auto _ : state) tavo::cli::exportXyz(movie, allFrames(movie), options, g_fixture.outPath);
+  perMovie(state);
+}
+
+void BM_ExportH5md(benchmark::State& state) {
+  prepare();
+  tavo::Movie movie = tavo::cli::openMovie(g_fixture.setupPath, g_fixture.moviePath);
+  for (auto _ : state)
+    tavo::cli::exportH5md(movie, allFrames(movie), {}, g_fixture.folder + "/out.h5md");
   perMovie(state);
 }
 
@@ -145,6 +163,8 @@ BENCHMARK(BM_WriteMovie)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ExportXyz)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ExportXyzIndexed)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ExportVtk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportXyzPadded)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExportH5md)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -1,12 +1,117 @@
 // arguments.cpp - shared command-line pieces.
 #include "cli/arguments.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 #include "cli/progress.h"
 #include "formats/error.h"
+#include "formats/numbers.h"
+#include "formats/setup.h"
 
 namespace tavo::cli {
+
+namespace {
+
+// Longest stretch of a movie read to find its first frame's species.
+constexpr std::int64_t kFirstFrameScan = std::int64_t{256} << 20;
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Whitespace-separated words of a file, read in pieces.
+class Words {
+ public:
+  explicit Words(const std::string& path) : in_(path, std::ios::binary) {}
+  // The next word, false at the end or after `limit` bytes.
+  bool next(std::string& word, std::int64_t limit) {
+    word.clear();
+    for (;;) {
+      if (at_ == end_) {
+        if (read_ >= limit || !in_) return !word.empty();
+        in_.read(buffer_, sizeof buffer_);
+        end_ = static_cast<std::size_t>(in_.gcount());
+        read_ += static_cast<std::int64_t>(end_);
+        at_ = 0;
+        if (end_ == 0) return !word.empty();
+      }
+      const char c = buffer_[at_++];
+      if (std::isspace(static_cast<unsigned char>(c))) {
+        if (!word.empty()) return true;
+      } else if (word.size() < 64) {
+        word += c;
+      }
+    }
+  }
+
+ private:
+  std::ifstream in_;
+  char buffer_[1 << 16];
+  std::size_t at_ = 0, end_ = 0;
+  std::int64_t read_ = 0;
+};
+
+// Reads a finite number, the whole text; returns why it is none ("" when it
+// is one): not a number, not finite, or beyond what a double holds (an
+// overflow to infinity or an underflow to 0).
+std::string readNumber(const std::string& text, double& value) {
+  char* end = nullptr;
+  errno = 0;
+  value = std::strtod(text.c_str(), &end);
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ||
+      end != text.c_str() + text.size())
+    return text + " is not a number";
+  if (std::isnan(value)) return text + " is not a number";
+  if (std::isinf(value) && errno != ERANGE) return text + " is not a finite number";
+  if (errno == ERANGE) return text + " is beyond the range of numbers";
+  return "";
+}
+
+}  // namespace
+
+void requireSetupFirst(const std::string& setupPath) {
+  if (!isRegularFile(setupPath)) return;
+  std::ifstream in(setupPath, std::ios::binary);
+  unsigned char magic[4] = {0, 0, 0, 0};
+  in.read(reinterpret_cast<char*>(magic), sizeof magic);
+  const bool gzip = magic[0] == 0x1f && magic[1] == 0x8b;
+  const bool zstd = magic[0] == 0x28 && magic[1] == 0xb5 && magic[2] == 0x2f && magic[3] == 0xfd;
+  std::string word;
+  Words words(setupPath);
+  if (gzip || zstd || (words.next(word, 4096) && word == "step"))
+    throw Error(setupPath + " looks like a movie; the setup file comes first");
+}
+
+void requireSpeciesAgree(const std::string& setupPath, const std::string& moviePath) {
+  if (!isRegularFile(setupPath) || !isRegularFile(moviePath)) return;
+  std::size_t setupSpecies = 0;
+  try {
+    setupSpecies = Setup::read(setupPath).species.size();
+  } catch (const Error&) {
+    return;
+  }
+  // The "specie" blocks of the first frame: up to the second "step".
+  Words words(moviePath);
+  std::string word;
+  if (!words.next(word, kFirstFrameScan) || word != "step") return;
+  std::size_t movieSpecies = 0;
+  while (words.next(word, kFirstFrameScan) && word != "step")
+    if (word == "specie") ++movieSpecies;
+  if (movieSpecies > 0 && movieSpecies != setupSpecies)
+    throw Error(moviePath + ": the movie has " + std::to_string(movieSpecies) +
+                " species, the setup " + std::to_string(setupSpecies) + " (" + setupPath +
+                "): the movie is not of that setup's run");
+}
 
 void addMovieArguments(CLI::App& command, MovieArguments& arguments) {
   command.add_option("SETUP", arguments.setup, "setup file of the run (.Tavosetup)")
@@ -56,12 +161,40 @@ CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int large
       ->type_name("WxH");
 }
 
+CLI::Validator numberIn(double low, double high, bool lowIncluded) {
+  return CLI::Validator(
+      [low, high, lowIncluded](std::string& text) -> std::string {
+        double value = 0;
+        if (std::string why = readNumber(text, value); !why.empty()) return why;
+        if (value < low || (!lowIncluded && value == low) || value > high) {
+          std::string range =
+              lowIncluded ? "from " + formats::shortest(low) : "above " + formats::shortest(low);
+          if (!std::isinf(high))
+            range += (lowIncluded ? " to " : " and at most ") + formats::shortest(high);
+          return text + " is out of range: a number " + range;
+        }
+        return "";
+      },
+      "");
+}
+
+CLI::Validator lengthFactor() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        double value = 0;
+        if (std::string why = readNumber(text, value); !why.empty()) return why;
+        if (value == 0) return "0 would put every molecule at the origin";
+        return "";
+      },
+      "");
+}
+
 CLI::Option* addSphereScaleOption(CLI::App& command, double& scale) {
   return command
       .add_option("--sphere-scale", scale,
                   wrap("draw spheres S times their species' size; default 1"))
       ->type_name("S")
-      ->check(CLI::PositiveNumber);
+      ->check(numberIn(0, HUGE_VAL, false));
 }
 
 void addQuietFlag(CLI::App& command) {

@@ -21,6 +21,16 @@ struct MovieArguments {
 // The positional arguments SETUP and MOVIE, both required.
 void addMovieArguments(CLI::App& command, MovieArguments& arguments);
 
+// Throws Error saying so when the file at `setupPath` holds a movie, plain
+// or compressed ("... looks like a movie; the setup file comes first").
+void requireSetupFirst(const std::string& setupPath);
+
+// Throws Error saying so when the first frame of the movie at `moviePath`
+// holds another number of species than the setup at `setupPath` ("the movie
+// has 4 species, the setup 3"): the movie is not of that setup's run. Does
+// nothing when it cannot tell. Meant for a movie that failed to open.
+void requireSpeciesAgree(const std::string& setupPath, const std::string& moviePath);
+
 // --frames START:STOP:STEP, checked as it is parsed (a malformed slice is a
 // command-line error). `slice` keeps its value when the option is absent.
 CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice);
@@ -30,6 +40,15 @@ CLI::Option* addFramesOption(CLI::App& command, FrameSlice& slice);
 // when the option is absent.
 CLI::Option* addSizeOption(CLI::App& command, int& width, int& height, int largestSide,
                            const std::string& description);
+
+// A number option's check: a finite number (no overflow to infinity, no
+// underflow to 0) from `low` to `high`, `low` itself excluded unless
+// `lowIncluded`; an infinite `high` is no bound. The message says which
+// numbers are taken; CLI11 puts the option's name before it.
+CLI::Validator numberIn(double low, double high, bool lowIncluded = true);
+
+// A length factor (--scale): a finite number other than 0.
+CLI::Validator lengthFactor();
 
 // --sphere-scale S: spheres drawn S times their species' size (positive;
 // `scale` keeps its value, 1, when the option is absent). Molecules of a few

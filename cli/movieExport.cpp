@@ -1,20 +1,15 @@
-// movieExport.cpp - extended XYZ and VTK XML exports.
+// movieExport.cpp - extended XYZ, VTK XML and H5MD exports.
 #include "cli/movieExport.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
 #include "cli/progress.h"
 #include "formats/error.h"
 #include "formats/numbers.h"
+#include "formats/output.h"
 #include "formats/vtk.h"
 #include "formats/xyz.h"
 
@@ -25,10 +20,6 @@ namespace tavo::cli {
 using formats::isInside;
 using formats::OutputFile;
 using formats::requireNotInput;
-using formats::shortest;
-using formats::writeVtpFrame;
-using formats::writeXyzFrame;
-using formats::xmlAttribute;
 
 namespace {
 
@@ -38,6 +29,14 @@ std::vector<std::string> inputsOf(const Movie& movie) { return {movie.setup().pa
 
 }  // namespace
 
+std::optional<ExportFormat> exportFormatOf(const std::string& path) {
+  const std::string extension = fs::path(path).extension().string();
+  if (extension == ".xyz") return ExportFormat::xyz;
+  if (extension == ".pvd") return ExportFormat::vtk;
+  if (extension == ".h5" || extension == ".h5md") return ExportFormat::h5md;
+  return std::nullopt;
+}
+
 std::string vtkFolder(const std::string& pvdPath) {
   return pvdPath.substr(0, pvdPath.size() - kPvd.size());
 }
@@ -46,15 +45,24 @@ std::string vtkFolder(const std::string& pvdPath) {
 // Extended XYZ
 // ---------------------------------------------------------------------------
 
-void exportXyz(const Movie& movie, const std::vector<std::size_t>& frames, double scale,
-               const std::string& path) {
-  requireNotInput(path, inputsOf(movie));
-  OutputFile out(path);
+void exportXyz(const Movie& movie, const std::vector<std::size_t>& frames,
+               const ExportOptions& options, const std::string& path) {
+  const formats::XyzLayout layout =
+      formats::xyzLayout(movie.setup(), options.scale, options.elements, options.pad,
+                         options.pad ? movie.slotSpecies() : std::vector<int>{});
+  OutputFile out(path, {.inputs = inputsOf(movie)});
   Progress progress("exporting " + path, static_cast<std::int64_t>(frames.size()));
   Frame frame;
+  std::vector<double> positions(options.pad ? 3 * movie.slotCount() : 0);
+  std::vector<std::uint8_t> alive(options.pad ? movie.slotCount() : 0);
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    movie.read(frames[i], frame);
-    writeXyzFrame(frame, movie.setup(), scale, out);
+    if (options.pad) {
+      movie.readPadded(frames[i], frame, positions.data(), alive.data());
+      formats::writeXyzPaddedFrame(frame, positions.data(), alive.data(), layout, out);
+    } else {
+      movie.read(frames[i], frame);
+      formats::writeXyzFrame(frame, layout, out);
+    }
     progress.update(static_cast<std::int64_t>(i + 1));
   }
   out.commit();
@@ -64,8 +72,8 @@ void exportXyz(const Movie& movie, const std::vector<std::size_t>& frames, doubl
 // VTK XML
 // ---------------------------------------------------------------------------
 
-void exportVtk(const Movie& movie, const std::vector<std::size_t>& frames, double scale,
-               const std::string& pvdPath) {
+void exportVtk(const Movie& movie, const std::vector<std::size_t>& frames,
+               const ExportOptions& options, const std::string& pvdPath) {
   if (pvdPath.size() <= kPvd.size() || !pvdPath.ends_with(kPvd) ||
       pvdPath[pvdPath.size() - kPvd.size() - 1] == '/')
     throw Error(pvdPath + ": a VTK export is written to a NAME.pvd file");
@@ -80,34 +88,19 @@ void exportVtk(const Movie& movie, const std::vector<std::size_t>& frames, doubl
   if (isInside(pvdPath, folder))
     throw Error(pvdPath + ": lies inside its own frame folder " + folder);
 
-  // The folder, made here unless it exists; removed again if the export
-  // fails (rmdir leaves a folder that holds anything else).
-  struct Folder {
-    std::string path;
-    bool made = false;
-    bool keep = false;
-    ~Folder() {
-      if (made && !keep) rmdir(path.c_str());
-    }
-  } dir{folder};
-  if (mkdir(folder.c_str(), 0777) == 0) {
-    dir.made = true;
-  } else {
-    struct stat st {};
-    if (errno != EEXIST) throw Error(folder + ": cannot make the folder: " + std::strerror(errno));
-    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      throw Error(folder + ": exists and is not a folder");
-  }
+  // The collection first: it names its folder when that does not exist.
+  OutputFile pvd(pvdPath, {.inputs = inputs});
+  // The frame folder, made here unless it exists; removed again if the
+  // export fails or is interrupted while it is empty.
+  formats::MadeFolders made;
+  made.make(folder);
 
   // Frame files are named by frame index, zero-padded so that they sort.
   std::size_t width = std::to_string(movie.size() > 0 ? movie.size() - 1 : 0).size();
   if (width < 6) width = 6;
   const std::string leaf = fs::path(folder).filename().string();
   std::vector<std::unique_ptr<OutputFile>> files;
-  std::string collection =
-      "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\" byte_order=\"" +
-      std::string(std::endian::native == std::endian::little ? "LittleEndian" : "BigEndian") +
-      "\">\n  <Collection>\n";
+  std::vector<formats::PvdEntry> entries;
   Progress progress("exporting " + pvdPath, static_cast<std::int64_t>(frames.size()));
   Frame frame;
   for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -115,22 +108,46 @@ void exportVtk(const Movie& movie, const std::vector<std::size_t>& frames, doubl
     std::string index = std::to_string(frames[i]);
     std::string name =
         "frame_" + std::string(width - std::min(width, index.size()), '0') + index + ".vtp";
-    auto file = std::make_unique<OutputFile>(folder + "/" + name);
-    writeVtpFrame(frame, movie.setup(), scale, *file);
+    // A name of ours: a link sitting there is replaced, never written through.
+    auto file = std::make_unique<OutputFile>(
+        folder + "/" + name, formats::OutputRules{.inputs = inputs, .madeName = true});
+    formats::writeVtpFrame(frame, movie.setup(), options.scale, *file);
     file->close();
     files.push_back(std::move(file));
-    collection += "    <DataSet timestep=\"" + shortest(frame.time) +
-                  "\" group=\"\" part=\"0\" file=\"" + xmlAttribute(leaf + "/" + name) + "\"/>\n";
+    entries.push_back(
+        {formats::decimalProduct(frame.step, movie.setup().timeStep), leaf + "/" + name});
     progress.update(static_cast<std::int64_t>(i + 1));
   }
-  collection += "  </Collection>\n</VTKFile>\n";
-  OutputFile pvd(pvdPath);
-  pvd.text(collection);
+  pvd.text(formats::pvdCollection(entries));
   pvd.close();
   // Everything is written: make it visible, the collection last.
   for (const std::unique_ptr<OutputFile>& file : files) file->commit();
   pvd.commit();
-  dir.keep = true;
+  made.keep();
+}
+
+// ---------------------------------------------------------------------------
+// H5MD
+// ---------------------------------------------------------------------------
+
+void exportH5md(const Movie& movie, const std::vector<std::size_t>& frames,
+                const ExportOptions& options, const std::string& path) {
+  OutputFile out(path, {.inputs = inputsOf(movie), .byName = true});
+  formats::H5mdWriter writer(out.fileName(), movie.setup(), frames.size(), options.scale,
+                             options.creator);
+  Progress progress("exporting " + path, static_cast<std::int64_t>(frames.size()));
+  Frame frame;
+  std::vector<double> positions(3 * movie.slotCount());
+  std::vector<std::uint8_t> alive(movie.slotCount());
+  std::vector<int> counts(movie.setup().species.size());
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    movie.readPadded(frames[i], frame, positions.data(), alive.data());
+    for (std::size_t s = 0; s < counts.size(); ++s) counts[s] = frame.count(static_cast<int>(s));
+    writer.write(i, frame.step, frame.time, positions.data(), alive.data(), counts);
+    progress.update(static_cast<std::int64_t>(i + 1));
+  }
+  writer.close();
+  out.commit();
 }
 
 }  // namespace tavo::cli

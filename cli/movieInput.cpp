@@ -1,6 +1,7 @@
 // movieInput.cpp - opening and indexing a movie with progress.
 #include "cli/movieInput.h"
 
+#include "cli/arguments.h"
 #include "cli/progress.h"
 
 namespace tavo::cli {
@@ -14,14 +15,20 @@ constexpr std::int64_t kIndexPiece = std::int64_t{16} << 20;
 }  // namespace
 
 Movie openMovie(const std::string& setupPath, const std::string& moviePath) {
-  Movie movie(setupPath, moviePath, Movie::Indexing::later);
-  Progress progress("indexing " + moviePath, 1);
-  do {
-    movie.refresh(kIndexPiece);
-    progress.setTotal(movie.fileBytes());
-    progress.update(movie.indexedBytes());
-  } while (!movie.complete());
-  return movie;
+  requireSetupFirst(setupPath);
+  try {
+    Movie movie(setupPath, moviePath, Movie::Indexing::later);
+    Progress progress("indexing " + moviePath, 1);
+    do {
+      movie.refresh(kIndexPiece);
+      progress.setTotal(movie.fileBytes());
+      progress.update(movie.indexedBytes());
+    } while (!movie.complete());
+    return movie;
+  } catch (const Error&) {
+    requireSpeciesAgree(setupPath, moviePath);  // the likeliest cause, said plainly
+    throw;
+  }
 }
 
 }  // namespace tavo::cli

@@ -1,6 +1,7 @@
 // populationCommand.cpp - tavo population: the population table of a movie.
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 
@@ -8,12 +9,12 @@
 #include "cli/commands.h"
 #include "cli/movieInput.h"
 #include "cli/movieTables.h"
+#include "cli/progress.h"
 
 namespace tavo::cli {
 
 using formats::Output;
 using formats::OutputFile;
-using formats::requireNotInput;
 
 void addPopulationCommand(CLI::App& app) {
   struct Options {
@@ -40,18 +41,22 @@ void addPopulationCommand(CLI::App& app) {
            "  tavo population run.Tavosetup run.Tavomovie --output run.population",
            kTextWidth));
   command->callback([options] {
+    const auto start = std::chrono::steady_clock::now();
     const MovieArguments& files = options->files;
-    if (!options->output.empty()) requireNotInput(options->output, {files.setup, files.movie});
+    if (!options->output.empty())
+      formats::requireNotInput(options->output, {files.setup, files.movie});
     Movie movie = openMovie(files.setup, files.movie);
     if (options->output.empty()) {
       Output out(STDOUT_FILENO, "standard output");
       writePopulation(movie, out);
       out.flush();
     } else {
-      OutputFile out(options->output);
+      OutputFile out(options->output, {.inputs = {files.setup, files.movie}});
       writePopulation(movie, out);
       out.commit();
     }
+    reportWritten(options->output.empty() ? "standard output" : options->output, movie.size(),
+                  start);
   });
 }
 

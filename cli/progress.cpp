@@ -22,6 +22,15 @@ struct State {
 
 void silenceProgress() { state.silenced = true; }
 
+void reportWritten(const std::string& what, std::size_t frames,
+                   std::chrono::steady_clock::time_point start) {
+  if (state.silenced || isatty(STDERR_FILENO)) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::fprintf(stderr, "tavo: wrote %s (%zu frame%s, %.2f s)\n", what.c_str(), frames,
+               frames == 1 ? "" : "s", seconds);
+}
+
 Progress::Progress(std::string label, std::int64_t total) : label_(std::move(label)) {
   // A line longer than the terminal would wrap, and "\r" would no longer
   // return to its start: long labels keep their end (the file name).

@@ -7,13 +7,22 @@
 #ifndef TAVO_CLI_PROGRESS_H
 #define TAVO_CLI_PROGRESS_H
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace tavo::cli {
 
-// --quiet: no progress bar from now on.
+// --quiet: no progress bar, and no closing line, from now on.
 void silenceProgress();
+
+// The line a command ends with when standard error is not a terminal (the
+// log of a batch job), where no progress bar was shown: what it wrote, the
+// frames and the seconds since `start`, e.g.
+//   tavo: wrote run.xyz (300 frames, 1.25 s)
+void reportWritten(const std::string& what, std::size_t frames,
+                   std::chrono::steady_clock::time_point start);
 
 class Progress {
  public:

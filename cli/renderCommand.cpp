@@ -1,7 +1,12 @@
 // renderCommand.cpp - tavo render: pictures and videos of a movie, drawn
 // offscreen with no display.
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -19,13 +24,17 @@ using formats::requireNotInput;
 
 namespace {
 
-// "THETA,PHI,RADIUS", three finite numbers.
+// "THETA,PHI,RADIUS", three finite numbers a float holds.
 std::string checkCamera(const std::string& text, scene::Camera& camera) {
   double v[3];
   char tail = 0;
-  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3 ||
-      !std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]))
+  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3)
     return "--camera: " + text + " is not THETA,PHI,RADIUS, such as 1,1,15";
+  for (double x : v)
+    if (!std::isfinite(x) || std::fabs(x) > std::numeric_limits<float>::max())
+      return "--camera: " + text +
+             ": each of THETA,PHI,RADIUS must be a finite number of at "
+             "most 3.4e38";
   camera =
       scene::Camera{static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
   return "";
@@ -84,9 +93,8 @@ void addRenderCommand(CLI::App& app) {
       ->type_name("FILE");
   command
       ->add_option("--fps", options->framesPerSecond,
-                   wrap("frames per second of a video; "
-                        "default 25"))
-      ->check(CLI::PositiveNumber);
+                   wrap("frames per second of a video, from 0.001 to 1000; default 25"))
+      ->check(numberIn(0.001, 1000));
   addQuietFlag(*command);
   command->footer(
       wrap("Frames: one picture draws frame 0 unless --frames picks one; a sequence or a video "
@@ -100,6 +108,7 @@ void addRenderCommand(CLI::App& app) {
            "--style spheres",
            kTextWidth));
   command->callback([options, frames] {
+    const auto start = std::chrono::steady_clock::now();
     offscreen::Settings& settings = options->settings;
     settings.style = options->style == "spheres" ? scene::Style::spheres : scene::Style::points;
     settings.overlay = !options->noOverlay;
@@ -109,10 +118,23 @@ void addRenderCommand(CLI::App& app) {
     } catch (const offscreen::UsageError& e) {
       throw CLI::ValidationError("--output", e.what());
     }
+    try {
+      if (kind == offscreen::OutputKind::video)
+        offscreen::requireVideoSize(settings.width, settings.height);
+    } catch (const offscreen::UsageError& e) {
+      throw CLI::ValidationError(e.what());
+    }
     std::vector<std::string> inputs = {options->files.setup, options->files.movie};
     if (!options->regions.empty()) inputs.push_back(options->regions);
-    if (kind != offscreen::OutputKind::sequence) requireNotInput(options->output, inputs);
-    if (!options->regions.empty()) settings.regions = formats::readRegions(options->regions);
+    // A single name, with "%%" read as "%".
+    const std::string single = offscreen::sequenceName(options->output, 0);
+    if (kind != offscreen::OutputKind::sequence) requireNotInput(single, inputs);
+    if (!options->regions.empty()) {
+      if (!std::ifstream(options->regions))
+        throw Error(options->regions +
+                    ": cannot open the region file (--regions): " + std::strerror(errno));
+      settings.regions = formats::readRegions(options->regions);
+    }
 
     Movie movie = openMovie(options->files.setup, options->files.movie);
     const FrameSlice slice = frames->count() > 0 || kind != offscreen::OutputKind::picture
@@ -123,10 +145,17 @@ void addRenderCommand(CLI::App& app) {
     try {
       offscreen::render(
           movie, picked, options->output, settings, options->framesPerSecond,
-          [&progress](std::size_t done) { progress.update(static_cast<std::int64_t>(done)); });
+          [&progress](std::size_t done) { progress.update(static_cast<std::int64_t>(done)); },
+          inputs);
     } catch (const offscreen::UsageError& e) {
       throw CLI::ValidationError(e.what());
     }
+    reportWritten(kind != offscreen::OutputKind::sequence ? single
+                  : picked.empty()
+                      ? options->output
+                      : offscreen::sequenceName(options->output, picked.front()) + " to " +
+                            offscreen::sequenceName(options->output, picked.back()),
+                  picked.size(), start);
   });
 }
 

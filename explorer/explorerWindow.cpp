@@ -1,7 +1,6 @@
 // explorerWindow.cpp - the explorer's window: GLUT callbacks around the
 // logic of state.cpp, frames from the feed's threads, drawing through the
-// scene module with GLUT's bitmap fonts, screenshots through the offscreen
-// renderer's PNG writer.
+// scene module with GLUT's bitmap fonts, screenshots written safely as PNG.
 #include <GL/freeglut.h>
 #include <GL/glx.h>
 #include <X11/Xlib.h>
@@ -17,6 +16,7 @@
 
 #include "explorer/explorer.h"
 #include "explorer/frameFeed.h"
+#include "formats/output.h"
 #include "formats/png.h"
 #include "formats/regions.h"
 
@@ -228,11 +228,17 @@ struct Session final : Remote {
                   rgb.data() + row * static_cast<std::size_t>(y));
     const std::string path = "tavo-step" + std::to_string(shown.step) + ".png";
     try {
-      formats::writePng(path, w, h, rgb);
+      // A name of ours: a link sitting there is replaced, never written
+      // through, and no input is ever replaced.
+      std::vector<std::string> inputs = {options.setup, options.movie};
+      if (!options.regions.empty()) inputs.push_back(options.regions);
+      formats::OutputFile file(
+          path, formats::OutputRules{.inputs = inputs, .madeName = true, .byName = true});
+      formats::writePng(file.fileName(), w, h, rgb, path);
+      file.commit();
       std::printf("%s\n", path.c_str());
       std::fflush(stdout);
     } catch (const Error& e) {
-      std::remove(path.c_str());
       frameError = e.what();
       post();
     }

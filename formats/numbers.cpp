@@ -12,9 +12,11 @@
 // goes to to_chars.
 #include "formats/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace tavo::formats {
 
@@ -113,6 +115,85 @@ char* putInteger(char* out, std::int64_t value) {
 std::string shortest(double value) {
   char buf[kMaxNumberChars];
   return std::string(buf, putShortest(buf, value));
+}
+
+std::string decimalProduct(std::int64_t factor, double value) {
+  if (!std::isfinite(value)) return shortest(static_cast<double>(factor) * value);
+  // The text as a decimal integer and a power of ten: value = +-digits x 10^exponent.
+  const std::string text = shortest(value);
+  bool negative = factor < 0;
+  std::vector<int> digits;  // most significant first
+  int exponent = 0;
+  std::size_t i = 0;
+  if (text[i] == '-') {
+    negative = !negative;
+    ++i;
+  }
+  bool afterPoint = false;
+  for (; i < text.size() && text[i] != 'e'; ++i) {
+    if (text[i] == '.') {
+      afterPoint = true;
+      continue;
+    }
+    digits.push_back(text[i] - '0');
+    if (afterPoint) --exponent;
+  }
+  if (i < text.size()) {
+    int power = 0;
+    const char* p = text.data() + i + 1;
+    if (*p == '+') ++p;
+    std::from_chars(p, text.data() + text.size(), power);
+    exponent += power;
+  }
+  // Long multiplication by the factor's digits.
+  std::vector<int> by;  // least significant first
+  for (std::uint64_t f = factor < 0 ? 0 - static_cast<std::uint64_t>(factor)
+                                    : static_cast<std::uint64_t>(factor);
+       f > 0; f /= 10)
+    by.push_back(static_cast<int>(f % 10));
+  std::vector<int> product(digits.size() + by.size() + 1, 0);  // least significant first
+  for (std::size_t a = 0; a < digits.size(); ++a)
+    for (std::size_t b = 0; b < by.size(); ++b)
+      product[a + b] += digits[digits.size() - 1 - a] * by[b];
+  for (std::size_t k = 0; k + 1 < product.size(); ++k) {
+    product[k + 1] += product[k] / 10;
+    product[k] %= 10;
+  }
+  while (!product.empty() && product.back() == 0) product.pop_back();
+  if (product.empty()) return "0";
+  std::size_t zeros = 0;
+  while (product[zeros] == 0) ++zeros;
+  product.erase(product.begin(), product.begin() + static_cast<std::ptrdiff_t>(zeros));
+  exponent += static_cast<int>(zeros);
+  std::reverse(product.begin(), product.end());  // most significant first now
+
+  const int n = static_cast<int>(product.size());
+  const int lead = exponent + n - 1;  // the power of ten of the first digit
+  std::string out = negative ? "-" : "";
+  if (lead >= -7 && lead < 21) {
+    if (lead < 0) out += "0." + std::string(static_cast<std::size_t>(-lead - 1), '0');
+    for (int k = 0; k < n; ++k) {
+      if (lead >= 0 && k == lead + 1) out += '.';
+      out += static_cast<char>('0' + product[static_cast<std::size_t>(k)]);
+    }
+    if (lead >= n) out += std::string(static_cast<std::size_t>(lead - n + 1), '0');
+    return out;
+  }
+  out += static_cast<char>('0' + product[0]);
+  if (n > 1) out += '.';
+  for (int k = 1; k < n; ++k) out += static_cast<char>('0' + product[static_cast<std::size_t>(k)]);
+  return out + "e" + std::to_string(lead);
+}
+
+std::string lengthUnit(double scale) {
+  static constexpr struct {
+    double scale;
+    const char* unit;
+  } kNamed[] = {{1.0, "m"},  {1e2, "cm"},        {1e3, "mm"},  {1e6, "um"},
+                {1e9, "nm"}, {1e10, "Angstrom"}, {1e12, "pm"}, {1e15, "fm"}};
+  for (const auto& named : kNamed)
+    if (scale == named.scale) return named.unit;
+  return shortest(1.0 / scale) + " m";
 }
 
 }  // namespace tavo::formats

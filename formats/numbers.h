@@ -23,6 +23,18 @@ char* putInteger(char* out, std::int64_t value);
 
 std::string shortest(double value);
 
+// The exact decimal product of `factor` and the shortest text of `value`
+// ("0.0003" for 3 and 1e-4, where the product of the doubles prints as
+// 0.00030000000000000003): a step's time as people write it. Fixed notation
+// from 1e-7 to 1e21, scientific beyond; a value that is not finite gives the
+// product of the doubles.
+std::string decimalProduct(std::int64_t factor, double value);
+
+// The unit of lengths in metres multiplied by `scale`: "m" for 1, "nm" for
+// 1e9, "Angstrom" for 1e10 (the names MDAnalysis and H5MD know), otherwise
+// a factor and metres ("0.4 m" for 2.5).
+std::string lengthUnit(double scale);
+
 }  // namespace tavo::formats
 
 #endif  // TAVO_FORMATS_NUMBERS_H

@@ -20,10 +20,11 @@ struct FileCloser {
 
 }  // namespace
 
-void writePng(const std::string& path, int width, int height,
-              const std::vector<std::uint8_t>& rgb) {
+void writePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb,
+              const std::string& shownAs) {
+  const std::string& name = shownAs.empty() ? path : shownAs;
   std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
-  if (!file) throw Error(path + ": cannot create the picture: " + std::strerror(errno));
+  if (!file) throw Error(name + ": cannot create the picture: " + std::strerror(errno));
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = static_cast<png_uint_32>(width);
@@ -40,9 +41,9 @@ void writePng(const std::string& path, int width, int height,
   const bool flushed = std::fflush(file.get()) == 0 && !std::ferror(file.get());
   const int flushError = errno;
   const bool closed = std::fclose(file.release()) == 0;
-  if (!ok) throw Error(path + ": cannot write the picture: " + why);
+  if (!ok) throw Error(name + ": cannot write the picture: " + why);
   if (!flushed || !closed)
-    throw Error(path + ": cannot write the picture: " +
+    throw Error(name + ": cannot write the picture: " +
                 std::strerror(flushError != 0 ? flushError : errno));
 }
 

@@ -87,6 +87,14 @@ void writeVtpFrame(const Frame& frame, const Setup& setup, double scale, Output&
       "      <DataArray type=\"Float64\" Name=\"TimeValue\" NumberOfTuples=\"1\" "
       "format=\"ascii\">" +
       shortest(frame.time) + "</DataArray>\n";
+  head += "      <Array type=\"String\" Name=\"species_names\" NumberOfTuples=\"" +
+          std::to_string(setup.species.size()) + "\" format=\"ascii\">";
+  // Strings in ASCII form: the code of every byte, each string ended by a 0.
+  for (const Species& species : setup.species) {
+    for (char c : species.name) head += std::to_string(static_cast<unsigned char>(c)) + " ";
+    head += "0 ";
+  }
+  head += "</Array>\n";
   head += "    </FieldData>\n";
   head += "    <Piece NumberOfPoints=\"" + count + "\" NumberOfVerts=\"" + count +
           "\" NumberOfLines=\"0\" NumberOfStrips=\"0\" NumberOfPolys=\"0\">\n";
@@ -134,6 +142,17 @@ void writeVtpFrame(const Frame& frame, const Setup& setup, double scale, Output&
   putBlockHeader(out, cellBytes);
   putArray<std::int64_t>(out, n, [](std::size_t i) { return static_cast<std::int64_t>(i + 1); });
   out.text("\n  </AppendedData>\n</VTKFile>\n");
+}
+
+std::string pvdCollection(const std::vector<PvdEntry>& entries) {
+  std::string text =
+      "<?xml version=\"1.0\"?>\n<VTKFile type=\"Collection\" version=\"0.1\" byte_order=\"" +
+      std::string(std::endian::native == std::endian::little ? "LittleEndian" : "BigEndian") +
+      "\">\n  <Collection>\n";
+  for (const PvdEntry& entry : entries)
+    text += "    <DataSet timestep=\"" + entry.time + "\" group=\"\" part=\"0\" file=\"" +
+            xmlAttribute(entry.file) + "\"/>\n";
+  return text + "  </Collection>\n</VTKFile>\n";
 }
 
 }  // namespace tavo::formats

@@ -16,10 +16,13 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "formats/numbers.h"
+#include "formats/output.h"
 #include "formats/png.h"
 #include "offscreen/context.h"
 #include "offscreen/fontText.h"
@@ -87,27 +90,6 @@ std::string unescapePercent(const std::string& s) {
 }
 
 // ---------------------------------------------------------------------------
-// Files written aside
-// ---------------------------------------------------------------------------
-
-// A scratch name beside `path`, so that the final rename stays on one file
-// system and a reader never sees a half-written file under the real name.
-std::string asideName(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  return dir + "." + base + ".part" + std::to_string(getpid());
-}
-
-void publish(const std::string& aside, const std::string& path) {
-  if (std::rename(aside.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    std::remove(aside.c_str());
-    throw Error(path + ": cannot write: " + std::strerror(error));
-  }
-}
-
-// ---------------------------------------------------------------------------
 // Video through ffmpeg
 // ---------------------------------------------------------------------------
 
@@ -126,25 +108,39 @@ std::string findProgram(const char* name) {
   return "";
 }
 
+// ffmpeg encoding raw frames from a pipe into `file` (a name it opens
+// itself), its messages into `log`.
 class Encoder {
  public:
-  Encoder(const std::string& output, const std::string& aside, int width, int height,
-          double framesPerSecond)
-      : output_(output), log_(aside + ".log") {
+  Encoder(const std::string& output, const std::string& file, const std::string& log, int width,
+          int height, double framesPerSecond)
+      : output_(output), log_(log) {
     const std::string program = findProgram("ffmpeg");
     if (program.empty())
       throw Error(output +
                   ": writing a video needs the ffmpeg program, which is not installed; install "
                   "the Debian package ffmpeg");
     const bool webm = endsWith(output, ".webm");
-    char size[64], rate[64];
+    char size[64];
     std::snprintf(size, sizeof size, "%dx%d", width, height);
-    std::snprintf(rate, sizeof rate, "%g", framesPerSecond);
-    std::vector<std::string> args = {program, "-hide_banner", "-loglevel", "error", "-nostdin",
-                                     "-y", "-f", "rawvideo", "-pixel_format", "rgb24",
-                                     "-video_size", size, "-framerate", rate, "-i", "pipe:0",
-                                     // 4:2:0 video needs even sides.
-                                     "-vf", "pad=ceil(iw/2)*2:ceil(ih/2)*2", "-pix_fmt", "yuv420p"};
+    std::vector<std::string> args = {program,
+                                     "-hide_banner",
+                                     "-loglevel",
+                                     "error",
+                                     "-nostdin",
+                                     "-y",
+                                     "-f",
+                                     "rawvideo",
+                                     "-pixel_format",
+                                     "rgb24",
+                                     "-video_size",
+                                     size,
+                                     "-framerate",
+                                     formats::shortest(framesPerSecond),
+                                     "-i",
+                                     "pipe:0",
+                                     "-pix_fmt",
+                                     "yuv420p"};
     if (webm) {
       args.insert(args.end(),
                   {"-c:v", "libvpx-vp9", "-crf", "32", "-b:v", "0", "-row-mt", "1", "-f", "webm"});
@@ -152,7 +148,7 @@ class Encoder {
       args.insert(args.end(),
                   {"-c:v", "libx264", "-crf", "18", "-movflags", "+faststart", "-f", "mp4"});
     }
-    args.push_back(aside);
+    args.push_back(file);
 
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
@@ -161,7 +157,7 @@ class Encoder {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[0], 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_TRUNC, 0);
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -174,6 +170,9 @@ class Encoder {
       pid_ = -1;
       throw Error("cannot start " + program + ": " + std::strerror(spawned));
     }
+    // An interrupt ends ffmpeg before the temporaries go, so that it
+    // cannot write them again.
+    formats::watchChild(pid_);
     pipe_ = fds[1];
   }
 
@@ -181,9 +180,8 @@ class Encoder {
     if (pipe_ >= 0) close(pipe_);
     if (pid_ > 0) {
       kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
+      reap(nullptr);
     }
-    std::remove(log_.c_str());
   }
 
   void write(const std::vector<std::uint8_t>& rgb, std::size_t frame) {
@@ -202,20 +200,24 @@ class Encoder {
     close(pipe_);
     pipe_ = -1;
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+    reap(&status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
       throw Error(output_ + ": ffmpeg failed" + statusText(status) + lastLogLine());
   }
 
  private:
+  void reap(int* status) {
+    while (waitpid(pid_, status, 0) < 0 && errno == EINTR) {
+    }
+    formats::forgetChild(pid_);
+    pid_ = -1;
+  }
+
   [[noreturn]] void fail(const std::string& what) {
     close(pipe_);
     pipe_ = -1;
     int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    reap(&status);
     throw Error(output_ + ": ffmpeg " + what + statusText(status) + lastLogLine());
   }
 
@@ -475,7 +477,10 @@ void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Rend
 
 void render(const Movie& movie, const std::vector<std::size_t>& frames, const std::string& output,
             const Settings& settings, double framesPerSecond,
-            const std::function<void(std::size_t)>& progress) {
+            const std::function<void(std::size_t)>& progress,
+            const std::vector<std::string>& moreInputs) {
+  std::vector<std::string> inputs = {movie.setup().path, movie.path()};
+  inputs.insert(inputs.end(), moreInputs.begin(), moreInputs.end());
   const OutputKind kind = outputKind(output);
   if (kind == OutputKind::picture && frames.size() != 1)
     throw UsageError(output + ": one picture holds one frame, but " +
@@ -483,43 +488,57 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
                      " are selected; name a sequence with a frame number field such as "
                      "f%05d.png, or select one frame");
   if (frames.empty()) throw UsageError("no frame is selected");
+  if (kind == OutputKind::video) requireVideoSize(settings.width, settings.height);
   Renderer renderer(movie.setup(), settings);
 
-  const std::string aside = kind == OutputKind::sequence ? "" : asideName(output);
+  // A single picture or video: its name with "%%" read as "%".
+  const std::string single = kind == OutputKind::sequence ? "" : sequenceName(output, 0);
+  std::unique_ptr<formats::OutputFile> file;
+  std::unique_ptr<formats::ScratchFile> log;
   std::unique_ptr<Encoder> encoder;
+  if (kind != OutputKind::sequence)
+    file = std::make_unique<formats::OutputFile>(
+        single, formats::OutputRules{.inputs = inputs, .byName = true});
   NoBrokenPipeSignal noSignal;
-  try {
-    if (kind == OutputKind::video)
-      encoder = std::make_unique<Encoder>(output, aside, settings.width, settings.height,
-                                          framesPerSecond);
-    std::size_t done = 0;
-    drawFrames(
-        movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
-          if (kind == OutputKind::video) {
-            encoder->write(rgb, index);
-          } else {
-            const std::string path =
-                kind == OutputKind::sequence ? sequenceName(output, index) : output;
-            const std::string scratch = kind == OutputKind::sequence ? asideName(path) : aside;
-            try {
-              formats::writePng(scratch, settings.width, settings.height, rgb);
-            } catch (...) {
-              std::remove(scratch.c_str());
-              throw;
-            }
-            publish(scratch, path);
-          }
-          if (progress) progress(++done);
-        });
-    if (encoder) {
-      encoder->finish();
-      publish(aside, output);
-    }
-  } catch (...) {
-    encoder.reset();
-    if (!aside.empty()) std::remove(aside.c_str());
-    throw;
+  if (kind == OutputKind::video) {
+    log = std::make_unique<formats::ScratchFile>(single, ".log");
+    encoder = std::make_unique<Encoder>(single, file->fileName(), log->path(), settings.width,
+                                        settings.height, framesPerSecond);
   }
+  // A sequence makes its folders; those still empty go again on failure.
+  formats::MadeFolders folders;
+  std::size_t done = 0;
+  drawFrames(movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+    if (kind == OutputKind::video) {
+      encoder->write(rgb, index);
+    } else if (kind == OutputKind::picture) {
+      formats::writePng(file->fileName(), settings.width, settings.height, rgb, single);
+    } else {
+      const std::string path = sequenceName(output, index);
+      folders.make(std::filesystem::path(path).parent_path().string());
+      // A name of ours: a link sitting there is replaced, never written through.
+      formats::OutputFile picture(
+          path, formats::OutputRules{.inputs = inputs, .madeName = true, .byName = true});
+      formats::writePng(picture.fileName(), settings.width, settings.height, rgb, path);
+      picture.commit();
+    }
+    if (progress) progress(++done);
+  });
+  if (encoder) encoder->finish();
+  if (file) file->commit();
+  folders.keep();
+}
+
+void requireVideoSize(int width, int height) {
+  if (width % 2 == 0 && height % 2 == 0) return;
+  // 4:2:0 video stores colour per 2 x 2 pixels: both sides must be even.
+  const int lowW = width - width % 2, lowH = height - height % 2;
+  const int highW = width + width % 2, highH = height + height % 2;
+  std::string nearest;
+  if (lowW > 0 && lowH > 0) nearest = std::to_string(lowW) + "x" + std::to_string(lowH) + " or ";
+  nearest += std::to_string(highW) + "x" + std::to_string(highH);
+  throw UsageError("--size " + std::to_string(width) + "x" + std::to_string(height) +
+                   ": a video's width and height must be even; take " + nearest);
 }
 
 }  // namespace tavo::offscreen

@@ -83,12 +83,21 @@ void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Rend
 
 // Renders `frames` (indices into `movie`, in order) to `output`. A reader
 // thread reads the next frame while the current one is drawn. `progress` is
-// called after each frame with the number done. On failure throws Error
-// naming the frame and removes the partial output file; pictures of a
-// sequence written before the failure stay.
+// called after each frame with the number done. Every file goes through the
+// safe output of formats/output.h and is none of the movie's files and
+// `moreInputs` (a region file): a picture or video appears whole or not at
+// all (an existing one keeps its permissions), and "%%" in its name is a
+// '%'; a sequence makes its folders when missing, and never writes through
+// a link sitting at a picture's name. On failure throws Error naming the
+// frame; pictures of a sequence written before the failure stay.
 void render(const Movie& movie, const std::vector<std::size_t>& frames, const std::string& output,
             const Settings& settings, double framesPerSecond,
-            const std::function<void(std::size_t)>& progress);
+            const std::function<void(std::size_t)>& progress,
+            const std::vector<std::string>& moreInputs = {});
+
+// Throws UsageError naming the nearest sizes a video can take unless both
+// sides are even (4:2:0 video).
+void requireVideoSize(int width, int height);
 
 }  // namespace tavo::offscreen
 

@@ -30,8 +30,10 @@ fi
 packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev fonts-dejavu-core ffmpeg)
 # tavo view: Xlib, to refuse with a message where there is no display.
 packages+=(libx11-dev)
-# The Python module's bridges and the readers its tests compare with.
-packages+=(python3-ase python3-mdanalysis python3-h5py)
+# H5MD exports (libhdf5, found with pkg-config), and the programs the
+# export tests read them with; ASE and MDAnalysis are also the Python
+# module's bridges.
+packages+=(libhdf5-dev zlib1g-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)

@@ -2,6 +2,7 @@
 Run by CTest with TAVO and TAVO_SOURCE_DIR set; VTK files are read back with
 VTK's own readers (python3-vtk9)."""
 import gzip, hashlib, json, os, pty, re, shutil, subprocess
+from decimal import Decimal
 
 import pytest
 
@@ -162,12 +163,13 @@ def test_a_movie_cut_short_counts_its_complete_frames(small, where, cut):
 
 
 def read_xyz(path):
-    """Frames of an extended XYZ file as (comment, [(name, x, y, z)])."""
+    """Frames of an extended XYZ file as (comment, [(name, x, y, z)]); the
+    species name is the fifth column (the first holds element symbols)."""
     lines = open(path).read().splitlines()
     frames, i = [], 0
     while i < len(lines):
         n = int(lines[i])
-        atoms = [(p[0], float(p[1]), float(p[2]), float(p[3]))
+        atoms = [(p[4], float(p[1]), float(p[2]), float(p[3]))
                  for p in (line.split() for line in lines[i + 2:i + 2 + n])]
         frames.append((lines[i + 1], atoms))
         i += 2 + n
@@ -187,9 +189,9 @@ def test_xyz_reads_back_as_the_movies_doubles(demo, demo_frames):
     assert len(xyz) == len(demo_frames)
     for (comment, atoms), frame in zip(xyz, demo_frames):
         step = frame[0]
-        head = "Properties=species:S:1:pos:R:3 step=%d time=" % step
+        head = "Properties=species:S:1:pos:R:3:name:S:1:radius:R:1 step=%d time=" % step
         assert comment.startswith(head)
-        assert float(comment[len(head):]) == step * 1e-4
+        assert float(comment[len(head):].split()[0]) == step * 1e-4
         assert atoms == expected_atoms(frame, DEMO_NAMES)
 
 
@@ -244,7 +246,7 @@ def test_vtk_opens_in_vtk_with_the_movies_points(demo, demo_frames):
     assert len(frames) == 5
     for got, frame in zip(frames, demo_frames[::60]):
         counts = [len(xyz) // 3 for xyz in frame[1]]
-        assert got["time"] == frame[0] * 1e-4
+        assert got["time"] == float(Decimal(frame[0]) * Decimal("0.0001"))  # in decimal
         assert got["points"] == [v for xyz in frame[1] for v in xyz]
         assert got["species"] == [s for s in range(4) for _ in range(counts[s])]
         assert got["radius"] == [DEMO_SIZES[s] / 2 for s in range(4) for _ in range(counts[s])]
@@ -423,4 +425,5 @@ def test_progress_bar_only_on_a_terminal_and_not_when_quiet(demo):
     assert shown.endswith(b"\r\x1b[K")  # the bar is erased at the end
     assert stderr_on_a_terminal(args + ["--quiet"], demo) == b""
     assert stderr_on_a_terminal(["-q"] + args, demo) == b""
-    assert tavo(*args, cwd=demo).stderr == b""
+    # Off a terminal: one closing line.
+    assert tavo(*args, cwd=demo).stderr.startswith(b"tavo: wrote bar.xyz (300 frames, ")

@@ -78,4 +78,31 @@ TEST(NumberFormatTest, SameTextAsToCharsForMovieValuesAndAnyBits) {
   }
 }
 
+TEST(NumberFormatTest, StepTimesAreDecimalProducts) {
+  // Step x time step as written by hand, where the doubles' product is not.
+  const struct {
+    std::int64_t step;
+    double timeStep;
+    const char* expected;
+  } rows[] = {{3, 1e-4, "0.0003"},
+              {0, 1e-4, "0"},
+              {-3, 1e-4, "-0.0003"},
+              {299, 1e-4, "0.0299"},
+              {7, 0.1, "0.7"},
+              {10, 1e-8, "0.0000001"},
+              {1, 1e-8, "1e-8"},
+              {3, -2e30, "-6e30"},
+              {123456789, 2.5e-9, "0.3086419725"},
+              {7, 1e20, "700000000000000000000"},
+              {1000000, 1e15, "1e21"}};
+  for (const auto& row : rows)
+    EXPECT_EQ(tavo::formats::decimalProduct(row.step, row.timeStep), row.expected) << row.step;
+}
+
+TEST(NumberFormatTest, LengthUnitsReadersKnow) {
+  const std::pair<double, const char*> rows[] = {{1.0, "m"},  {1e9, "nm"},    {1e10, "Angstrom"},
+                                                 {1e6, "um"}, {2.5, "0.4 m"}, {-1.0, "-1 m"}};
+  for (const auto& [scale, unit] : rows) EXPECT_EQ(tavo::formats::lengthUnit(scale), unit) << scale;
+}
+
 }  // namespace

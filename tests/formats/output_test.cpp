@@ -174,4 +174,70 @@ TEST(RequireNotInputTest, RefusesAnInputUnderAnyName) {
   EXPECT_NO_THROW(tavo::formats::requireNotInput("table", {"setup", "movie"}));
 }
 
+TEST(OwnDescriptorTest, NamesOfTheProcesssDescriptors) {
+  symlink("/dev/stdout", "out");
+  symlink("out", "out2");
+  writeFile("plain", "");
+  const std::pair<const char*, int> rows[] = {
+      {"/dev/stdout", 1}, {"/dev/stderr", 2},     {"/dev/fd/7", 7},  {"/proc/self/fd/5", 5},
+      {"out2", 1},        {"/dev/fd/x", -1},      {"/dev/null", -1}, {"plain", -1},
+      {"missing", -1},    {"/dev/fd/../null", -1}};
+  for (const auto& [path, fd] : rows) EXPECT_EQ(tavo::formats::ownDescriptor(path), fd) << path;
+}
+
+TEST(OutputFileTest, AnOwnDescriptorIsWrittenInPlaceAndAppendedTo) {
+  // As after "3>> log": the descriptor's offset and O_APPEND are kept, by a
+  // buffered writer and by a by-name writer's scratch file alike.
+  writeFile("log", "old\n");
+  const int fd = open("log", O_WRONLY | O_APPEND);
+  const std::string name = "/dev/fd/" + std::to_string(fd);
+  {
+    OutputFile direct(name);
+    direct.text("direct\n");
+    direct.commit();
+    OutputFile byName(name, {.byName = true});
+    writeFile(byName.fileName(), "by name\n");
+    byName.commit();
+  }
+  close(fd);
+  EXPECT_EQ(readFile("log"), "old\ndirect\nby name\n");
+  EXPECT_EQ(listFolder("."), std::vector<std::string>{"log"});
+}
+
+TEST(OutputFileTest, ALinkAtAMadeNameIsReplacedNotWrittenThrough) {
+  for (const char* left : {"frame", "link"}) std::remove(left);  // by an earlier run
+  writeFile("precious", "precious");
+  symlink("precious", "frame");
+  OutputFile file("frame", {.inputs = {"precious"}, .madeName = true});
+  file.text("frame");
+  file.commit();
+  EXPECT_EQ(readFile("precious"), "precious");
+  EXPECT_EQ(readFile("frame"), "frame");
+  // A name the user gave names the file its link points to: an input here.
+  symlink("precious", "link");
+  EXPECT_THROW(OutputFile("link", {.inputs = {"precious"}}), tavo::Error);
+}
+
+TEST(MadeFoldersTest, OnlyFoldersMadeAndStillEmptyGo) {
+  std::filesystem::remove_all("a");  // by an earlier run
+  mkdir("a", 0755);
+  {
+    tavo::formats::MadeFolders made;
+    made.make("a/b/c");
+    made.make("a/b/c");  // already there: nothing more made
+    made.make("a/d");
+    writeFile("a/b/kept", "");
+  }
+  EXPECT_EQ(listFolder("a"), std::vector<std::string>{"b"});
+  EXPECT_EQ(listFolder("a/b"), std::vector<std::string>{"kept"});
+  {
+    tavo::formats::MadeFolders made;
+    made.make("a/e/f");
+    made.keep();
+  }
+  EXPECT_EQ(listFolder("a/e"), std::vector<std::string>{"f"});
+  writeFile("file", "");
+  EXPECT_THROW(tavo::formats::MadeFolders().make("file/x"), tavo::Error);
+}
+
 }  // namespace

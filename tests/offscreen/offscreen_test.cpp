@@ -311,17 +311,13 @@ TEST_F(RenderJob, FailuresRemoveThePartialFileAndNameTheFrame) {
   setenv("PATH", path.c_str(), 1);
   EXPECT_FALSE(exists("early.mp4"));
   EXPECT_FALSE(exists("none.mp4"));
-  EXPECT_EQ(command("ls -A | grep -c part"), "0");  // no scratch file left
+  EXPECT_EQ(command("ls -A | grep -c tmp"), "0");  // no scratch file left
   // A full disk is a failed picture, not a short one.
   EXPECT_THROW(tavo::formats::writePng("/dev/full", 64, 48, std::vector<std::uint8_t>(64 * 48 * 3)),
                tavo::Error);
-  // A sequence into a folder that is missing fails at its first picture.
-  try {
-    off::render(*movie_, {2, 3}, "missing/f%d.png", settings_, 25, nullptr);
-    ADD_FAILURE();
-  } catch (const tavo::Error& e) {
-    EXPECT_EQ(std::string(e.what()).rfind("frame 2 failed: ", 0), 0u) << e.what();
-  }
+  // A sequence into a folder that is missing makes it.
+  off::render(*movie_, {2, 3}, "missing/f%d.png", settings_, 25, nullptr);
+  EXPECT_TRUE(exists("missing/f3.png"));
 }
 
 }  // namespace
