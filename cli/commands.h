@@ -12,6 +12,7 @@ namespace tavo::cli {
 void addInfoCommand(CLI::App& app);
 void addExportCommand(CLI::App& app);
 void addPopulationCommand(CLI::App& app);
+void addCompressCommand(CLI::App& app);
 void addRenderCommand(CLI::App& app);  // built only with the offscreen renderer
 void addViewCommand(CLI::App& app);    // built only with the explorer (GLUT, scene)
 

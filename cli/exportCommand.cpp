@@ -139,7 +139,7 @@ void addExportCommand(CLI::App& app) {
                   ": this tavo writes no H5MD files: it was built without libhdf5 (Debian "
                   "package libhdf5-dev)");
 
-    Movie movie = openMovie(options->files.setup, options->files.movie);
+    Movie movie = openMovieForSlice(options->files.setup, options->files.movie, options->frames);
     for (const auto& [name, symbol] : options->elements)
       if (movie.setup().speciesId(name) < 0)
         throw CLI::ValidationError("--element",

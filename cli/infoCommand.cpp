@@ -23,9 +23,12 @@ void addInfoCommand(CLI::App& app) {
   addMovieArguments(*command, options->files);
   command->add_flag("--json", options->json,
                     wrap("print one JSON object with the keys frames, first_step, last_step, "
-                         "time_step, bytes, partial_bytes and species (a list of objects with "
-                         "id, name, first, min, max and last); steps and counts are null when "
-                         "the movie has no complete frame"));
+                         "time_step, bytes (of the text), partial_bytes, runs (a list of objects "
+                         "with first_frame, frames, first_step and last_step), species (a list "
+                         "of objects with id, name, first, min, max and last), format (plain, "
+                         "gzip, zstd, seekable zstd, or a stream) and file_bytes (the file's own "
+                         "size, null for a stream); steps and counts are null when the movie has "
+                         "no complete frame"));
   command->add_flag("--check", options->check,
                     wrap("also read every coordinate of every complete frame, and fail (exit "
                          "1) at the first malformed token, naming its frame, species, molecule, "
@@ -37,14 +40,24 @@ void addInfoCommand(CLI::App& app) {
            "and per species the live molecules at the first frame, their minimum, maximum and the "
            "count at the last frame. Only the frame index is read, unless --check is given. A "
            "frame still being written, or cut short, after the last complete one is reported as "
-           "partial bytes and never read.\n\n"
+           "partial bytes and never read. A step equal to or below the one before starts a new "
+           "run (a simulation started again, appending to its movie); the runs are listed when "
+           "there are several.\n\n"
+           "MOVIE may be plain text, gzip or zstd (told by its first bytes, whatever its name), "
+           "or - for standard input, a pipe or a device, read once.\n\n"
            "Examples:\n"
            "  tavo info run.Tavosetup run.Tavomovie\n"
-           "  tavo info --json --check run.Tavosetup run.Tavomovie",
+           "  tavo info --json --check run.Tavosetup run.Tavomovie\n"
+           "  tavo info run.Tavosetup run.Tavomovie.gz\n"
+           "  zstd -dc run.Tavomovie.zst | tavo info run.Tavosetup -",
            kTextWidth));
   command->callback([options] {
-    Movie movie = openMovie(options->files.setup, options->files.movie);
-    if (options->check) checkFrames(movie);
+    FramesSeen check;
+    if (options->check)
+      check = [](const Movie& m, std::size_t first, std::size_t last) {
+        checkFrames(m, first, last);
+      };
+    Movie movie = openMovieOnce(options->files.setup, options->files.movie, check);
     MovieSummary summary = summarize(movie);
     Output out(STDOUT_FILENO, "standard output");
     if (options->json)

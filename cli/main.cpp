@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   tavo::cli::addInfoCommand(app);
   tavo::cli::addExportCommand(app);
   tavo::cli::addPopulationCommand(app);
+  tavo::cli::addCompressCommand(app);
 #ifdef TAVO_HAVE_RENDER
   tavo::cli::addRenderCommand(app);
 #endif

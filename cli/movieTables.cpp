@@ -82,6 +82,9 @@ MovieSummary summarize(const Movie& movie) {
   s.timeStep = setup.timeStep;
   s.bytes = movie.fileBytes();
   s.partialBytes = movie.partialBytes();
+  s.format = movie.format();
+  s.storedBytes = movie.storedBytes();
+  s.runs = movie.runs();
   for (const Species& sp : setup.species) s.species.push_back({sp.id, sp.name, 0, 0, 0, 0});
   if (s.frames == 0) return s;
   s.firstStep = movie.step(0);
@@ -103,7 +106,13 @@ void writeSummaryText(const MovieSummary& s, Output& out) {
   std::string text;
   text += "setup       " + s.setupPath + "\n";
   text += "movie       " + s.moviePath + "\n";
-  text += "file size   " + std::to_string(s.bytes) + " bytes\n";
+  if (s.format == "plain")
+    text += "file size   " + std::to_string(s.bytes) + " bytes\n";
+  else if (s.storedBytes >= 0)
+    text += "text size   " + std::to_string(s.bytes) + " bytes, in " + s.format + " of " +
+            std::to_string(s.storedBytes) + " bytes\n";
+  else
+    text += "text size   " + std::to_string(s.bytes) + " bytes, read from a " + s.format + "\n";
   if (s.partialBytes > 0)
     text += "partial     " + std::to_string(s.partialBytes) +
             " bytes after the last complete frame (not read)\n";
@@ -115,6 +124,21 @@ void writeSummaryText(const MovieSummary& s, Output& out) {
             seconds(s.lastStep * s.timeStep) + " (time step " + seconds(s.timeStep) + ")\n";
   } else {
     text += "time step   " + seconds(s.timeStep) + "\n";
+  }
+  // A movie appended to by a simulation started again: where each run starts.
+  if (s.runs.size() > 1) {
+    text += "runs        " + std::to_string(s.runs.size()) + "\n";
+    for (std::size_t r = 0; r < s.runs.size(); ++r) {
+      const Run& run = s.runs[r];
+      text += "  run " + std::to_string(r) +
+              std::string(r < 10    ? 5
+                          : r < 100 ? 4
+                                    : 3,
+                          ' ') +
+              "frames " + std::to_string(run.firstFrame) + " to " +
+              std::to_string(run.firstFrame + run.frames - 1) + ", steps " +
+              std::to_string(run.firstStep) + " to " + std::to_string(run.lastStep) + "\n";
+    }
   }
   // The species table: live molecules per frame.
   std::size_t width = 7;  // "species"
@@ -150,6 +174,16 @@ void writeSummaryJson(const MovieSummary& s, Output& out) {
   text += "  \"time_step\": " + jsonNumber(s.timeStep) + ",\n";
   text += "  \"bytes\": " + std::to_string(s.bytes) + ",\n";
   text += "  \"partial_bytes\": " + std::to_string(s.partialBytes) + ",\n";
+  text += "  \"runs\": [";
+  for (std::size_t r = 0; r < s.runs.size(); ++r) {
+    const Run& run = s.runs[r];
+    text += r ? ",\n    " : "\n    ";
+    text += "{\"first_frame\": " + std::to_string(run.firstFrame) +
+            ", \"frames\": " + std::to_string(run.frames) +
+            ", \"first_step\": " + std::to_string(run.firstStep) +
+            ", \"last_step\": " + std::to_string(run.lastStep) + "}";
+  }
+  text += s.runs.empty() ? "],\n" : "\n  ],\n";
   text += "  \"species\": [";
   for (std::size_t i = 0; i < s.species.size(); ++i) {
     const SpeciesSummary& sp = s.species[i];
@@ -158,7 +192,12 @@ void writeSummaryJson(const MovieSummary& s, Output& out) {
             ", \"first\": " + count(sp.first) + ", \"min\": " + count(sp.min) +
             ", \"max\": " + count(sp.max) + ", \"last\": " + count(sp.last) + "}";
   }
-  text += s.species.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  text += s.species.empty() ? "],\n" : "\n  ],\n";
+  // What holds the text: the fields that differ between a movie and the
+  // same movie compressed.
+  text += "  \"format\": " + jsonString(s.format) + ",\n";
+  text += "  \"file_bytes\": " +
+          (s.storedBytes >= 0 ? std::to_string(s.storedBytes) : std::string("null")) + "\n}\n";
   out.text(text);
 }
 
@@ -171,6 +210,11 @@ void checkFrames(const Movie& movie) {
   }
 }
 
+void checkFrames(const Movie& movie, std::size_t first, std::size_t last) {
+  Frame frame;
+  for (std::size_t k = first; k < last; ++k) movie.read(k, frame);
+}
+
 void writePopulation(const Movie& movie, Output& out) {
   const Setup& setup = movie.setup();
   std::string header = "step:\t";
@@ -178,6 +222,7 @@ void writePopulation(const Movie& movie, Output& out) {
   out.text(header + "\n");
   const std::size_t species = setup.species.size();
   for (std::size_t k = 0; k < movie.size(); ++k) {
+    if (k > 0 && movie.step(k) == 0) out.text(header + "\n");
     // A row: the step and one count per species, each followed by a tab.
     char* p = out.room(kMaxNumberChars + 1);
     p = putInteger(p, movie.step(k));

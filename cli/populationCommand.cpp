@@ -34,8 +34,9 @@ void addPopulationCommand(CLI::App& app) {
   command->footer(
       wrap("The table is the one a simulation writes beside its movie: the header line \"step:\" "
            "and the species names, then one line per complete frame with its step and the live "
-           "molecules of each species, every field followed by a tab. Only the frame index is "
-           "read.\n\n"
+           "molecules of each species, every field followed by a tab; the header again before each "
+           "later frame of step 0 (a simulation started again, appending). Only the frame index "
+           "is read. MOVIE may be plain, gzip or zstd, or - for standard input.\n\n"
            "Examples:\n"
            "  tavo population run.Tavosetup run.Tavomovie\n"
            "  tavo population run.Tavosetup run.Tavomovie --output run.population",
@@ -45,7 +46,7 @@ void addPopulationCommand(CLI::App& app) {
     const MovieArguments& files = options->files;
     if (!options->output.empty())
       formats::requireNotInput(options->output, {files.setup, files.movie});
-    Movie movie = openMovie(files.setup, files.movie);
+    Movie movie = openMovieOnce(files.setup, files.movie);
     if (options->output.empty()) {
       Output out(STDOUT_FILENO, "standard output");
       writePopulation(movie, out);

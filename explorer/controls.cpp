@@ -452,6 +452,13 @@ scene::Overlay layOutOverlay(const Controls& c, const OverlayFacts& facts) {
       overlay.push_back(
           box(left, kTrackBottom, end - left + 1.0f, kTrackTop - kTrackBottom, kTrackIndexed));
     }
+    // Where a run starts (a simulation started again, appending): a tick
+    // across the track.
+    for (std::size_t r : index.runStarts) {
+      if (r >= index.frames) continue;
+      const float x = timelineX(r, w, index);
+      overlay.push_back(box(x, kTrackBottom - 2.0f, 1.0f, kTrackTop - kTrackBottom + 4.0f, kGrey));
+    }
     if (facts.shown && index.frames > 0) {
       const float x = timelineX(*facts.shown, w, index);
       overlay.push_back(

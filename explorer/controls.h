@@ -33,6 +33,8 @@ struct IndexView {
   bool failed = false;      // a damaged frame ends the index before it
   std::int64_t indexedBytes = 0;
   std::int64_t fileBytes = 0;
+  std::vector<std::size_t> runStarts;  // frames where a run starts, after frame 0
+  std::uint64_t restarts = 0;          // times the file was opened again (--follow)
 };
 
 // Frames the timeline spans: the frames indexed once the index has reached

@@ -69,7 +69,8 @@ class BitmapText final : public scene::TextPainter {
 
 // Everything the window keeps between callbacks: one explorer per process.
 struct Session final : Remote {
-  Session(const Options& o, Movie& movie) : options(o), feed(movie), start(Clock::now()) {}
+  Session(const Options& o, Movie& movie)
+      : options(o), feed(movie, std::chrono::milliseconds(250), o.follow), start(Clock::now()) {}
 
   const Options& options;
   FrameFeed feed;
@@ -380,6 +381,9 @@ std::string baseName(const std::string& path) {
 
 void run(const Options& options) {
   Movie movie(Setup::read(options.setup), options.movie, Movie::Indexing::later);
+  if (!movie.seekable())
+    throw Error(options.movie + ": tavo view reads frames in any order, which a " + movie.format() +
+                " (standard input, a pipe or a device) cannot give; save it to a file first");
   std::vector<scene::RegionShape> regions;
   if (!options.regions.empty()) regions = formats::readRegions(options.regions);
   DisplayConnection connection = checkDisplay();

@@ -25,8 +25,11 @@ bool contains(const std::vector<std::size_t>& v, std::size_t k) {
 
 }  // namespace
 
-FrameFeed::FrameFeed(Movie& movie, std::chrono::milliseconds poll)
-    : movie_(movie), poll_(poll), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+FrameFeed::FrameFeed(Movie& movie, std::chrono::milliseconds poll, bool restart)
+    : movie_(movie),
+      poll_(poll),
+      restart_(restart),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (wakeFd_ < 0) throw Error("cannot make an event descriptor for the movie reader");
   {
     std::lock_guard lock(mutex_);
@@ -66,6 +69,10 @@ void FrameFeed::snapshot() {
   index_.indexedBytes = movie_.indexedBytes();
   index_.fileBytes = movie_.fileBytes();
   index_.reachedEnd = movie_.complete();
+  index_.runStarts.clear();
+  for (const Run& r : movie_.runs())
+    if (r.firstFrame > 0) index_.runStarts.push_back(r.firstFrame);
+  index_.restarts = epoch_;
 }
 
 IndexView FrameFeed::index() const {
@@ -91,6 +98,14 @@ void FrameFeed::indexLoop() {
       // The frames before the damage stay indexed; the index grows no more.
       failure = e.what();
     }
+    if (!failure.empty() && restart_ && movie_.fileChanged()) {
+      if (restartMovie(failure)) continue;
+      // Removed and not there yet: looked for again after a pause.
+      std::unique_lock lock(mutex_);
+      work_.wait_for(lock, poll_, [this] { return stop_; });
+      if (stop_) return;
+      continue;
+    }
     std::unique_lock lock(mutex_);
     const IndexView before = index_;
     snapshot();
@@ -105,6 +120,25 @@ void FrameFeed::indexLoop() {
     if (index_.reachedEnd) work_.wait_for(lock, poll_, [this] { return stop_; });
     if (stop_) return;
   }
+}
+
+// The file was replaced, shrank or went: the new one from its start. The
+// frames read ahead from the old file are dropped, and so is any frame the
+// reader is reading now. False when there is no file to open yet.
+bool FrameFeed::restartMovie(const std::string& why) {
+  try {
+    movie_.reopen();
+  } catch (const Error&) {
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  ++epoch_;
+  for (Slot& slot : ready_) spare_.push_back(std::move(slot.data));
+  ready_.clear();
+  indexError_ = "movie restarted (" + why + ")";
+  snapshot();
+  notifyChange();
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -134,6 +168,7 @@ void FrameFeed::readLoop() {
     if (stop_) return;
     const std::size_t k = *nextToRead();
     reading_ = k;
+    const std::uint64_t epoch = epoch_;
     Slot slot{k, "", spareFrame()};
     lock.unlock();
     const auto start = Clock::now();
@@ -147,7 +182,7 @@ void FrameFeed::readLoop() {
     reading_.reset();
     ++framesRead_;
     readMilliseconds_ += ms;
-    if (contains(wanted_, k))
+    if (contains(wanted_, k) && epoch == epoch_)
       ready_.push_back(std::move(slot));
     else
       spare_.push_back(std::move(slot.data));

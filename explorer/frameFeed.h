@@ -30,7 +30,11 @@ class FrameFeed {
   // Starts both threads on `movie`, which must outlive the feed and not be
   // indexed by anyone else meanwhile. `poll` is the pause between looks for
   // appended frames once the index has reached the end of the file.
-  explicit FrameFeed(Movie& movie, std::chrono::milliseconds poll = std::chrono::milliseconds(250));
+  // `restart`: a file that shrinks or is replaced (a simulation started
+  // again) is opened again and indexed from its start, and indexError()
+  // says "movie restarted"; otherwise the index stops there.
+  explicit FrameFeed(Movie& movie, std::chrono::milliseconds poll = std::chrono::milliseconds(250),
+                     bool restart = false);
   ~FrameFeed();  // stops and joins both threads
   FrameFeed(const FrameFeed&) = delete;
   FrameFeed& operator=(const FrameFeed&) = delete;
@@ -75,6 +79,7 @@ class FrameFeed {
   };
 
   void indexLoop();
+  bool restartMovie(const std::string& why);
   void readLoop();
   void snapshot();      // index view from the movie; mutex held
   void notifyChange();  // mutex held
@@ -84,6 +89,7 @@ class FrameFeed {
 
   Movie& movie_;
   const std::chrono::milliseconds poll_;
+  const bool restart_;
 
   mutable std::mutex mutex_;
   std::condition_variable work_;     // the reader and the indexer wait here
@@ -98,6 +104,7 @@ class FrameFeed {
   std::vector<std::size_t> wanted_;
   std::vector<Slot> ready_;
   std::optional<std::size_t> reading_;
+  std::uint64_t epoch_ = 0;  // counts restarts: a frame read before one is dropped
   std::vector<Frame> spare_;
   std::size_t framesRead_ = 0;
   double readMilliseconds_ = 0.0;

@@ -20,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <thread>
 #include <utility>
 
+#include "formats/compressed.h"
 #include "formats/textReader.h"
 
 namespace tavo::detail {
@@ -92,6 +94,8 @@ __attribute__((target("avx2"))) char* lineEndOrSWide(char* p, char* end) {
   return p;
 }
 #endif
+
+char* writerForm(char* s, const char* end, bool negative, double& out);
 
 const char* axisName(int axis) {
   static const char* const kAxis[] = {"x", "y", "z"};
@@ -204,6 +208,11 @@ MovieInput::MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, c
   p_ = end_ = base_;
 }
 
+MovieInput::MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer)
+    : MovieInput(-1, offset, buffer, source.path().c_str()) {
+  source_ = &source;
+}
+
 void MovieInput::seek(std::int64_t offset) {
   next_ = offset;
   p_ = end_ = base_;
@@ -231,7 +240,7 @@ bool MovieInput::startToken() {
 Scan MovieInput::readWord(char* out, std::size_t cap) {
   out[0] = '\0';
   if (!startToken()) return Scan::end;
-  std::size_t n = 0;
+  std::size_t n = 0, seen = 0;
   bool tooLong = false, hasNul = false;
   for (;;) {
     while (p_ < end_ && !isSpace(*p_)) {
@@ -241,6 +250,12 @@ Scan MovieInput::readWord(char* out, std::size_t cap) {
       else
         tooLong = true;
       ++p_;
+      // A word longer than any token the reader takes is no keyword; it is
+      // not followed to its end, which an endless input never reaches.
+      if (++seen > kMaxNumberText) {
+        out[n] = '\0';
+        return Scan::tooLong;
+      }
     }
     if (p_ < end_ || eof_ || !refill()) break;
   }
@@ -342,14 +357,25 @@ Scan MovieInput::readReal(double& out) {
 // end of the window or of the data), with k and axis naming it; the caller
 // reads that one with readReal(), which also refills the window, and calls
 // again.
-void MovieInput::readWriterRun(double* out, int n, int& k, int& axis) {
+void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, std::int64_t limitAt) {
   char* p = p_;
   char* done = p_;  // end of the last number taken
   int i = k, a = axis;
+  // The limit as a place in the window (past its end when beyond it).
+  const std::int64_t windowAt = next_ - (end_ - base_);
+  const char* limit = limitAt < 0 || limitAt - windowAt > end_ - base_ ? end_ + 1
+                      : limitAt <= windowAt                            ? base_
+                                            : base_ + (limitAt - windowAt);
   for (; i < n; ++i, a = 0) {
     double* row = out + 3 * static_cast<std::size_t>(i);
     for (; a < 3; ++a) {
       while (p < end_ && isSpace(*p)) ++p;
+      if (p >= limit) {
+        p_ = p;
+        k = i;
+        axis = a;
+        return;
+      }
       // At p == end_ this reads the window's padding; the form check then
       // fails on the length.
       bool negative = false;
@@ -423,11 +449,12 @@ bool MovieInput::nextIs(const char* word) {
 
 std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
   char text[kMaxNumberText + 2];
-  ssize_t got = -1;
-  do {
-    got = ::pread(fd_, text, sizeof text, static_cast<off_t>(at));
-  } while (got < 0 && errno == EINTR);
-  std::size_t n = got > 0 ? static_cast<std::size_t>(got) : 0;
+  std::size_t n = 0;
+  try {
+    n = fetch(at, text, sizeof text);
+  } catch (const Error&) {
+    n = 0;  // the message names the fault without the token
+  }
   std::size_t len = 0;
   while (len < n && !isSpace(text[len])) ++len;
   // A token longer than any the reader takes can never become part of a
@@ -444,6 +471,16 @@ std::string MovieInput::tokenAt(std::int64_t at, bool* reachesEnd) const {
   return t + "'";
 }
 
+// Bytes at `at` for a message, wherever the input takes them from.
+std::size_t MovieInput::fetch(std::int64_t at, char* out, std::size_t n) const {
+  if (source_ != nullptr) return source_->read(at, out, n);
+  ssize_t got = -1;
+  do {
+    got = ::pread(fd_, out, n, static_cast<off_t>(at));
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<std::size_t>(got) : 0;
+}
+
 bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) : eof_; }
 
 // The writer's own form "d.ddddddE+dd" (sign already taken, two exponent
@@ -455,8 +492,10 @@ bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) 
 // '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 + dddddd
 // follows. Returns the end of the number, or null (nothing stored) when the
 // text is not in this form.
-inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
-  if (end_ - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
+namespace {
+
+inline char* writerForm(char* s, const char* end, bool negative, double& out) {
+  if (end - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
   if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
   char digits[8];
   std::memcpy(digits, s, 8);
@@ -471,6 +510,12 @@ inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) con
   v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
   out = withSign(v, negative);
   return s + 12;
+}
+
+}  // namespace
+
+inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
+  return writerForm(s, end_, negative, out);
 }
 
 // Any form strtod accepts (signs, inf, nan, hexadecimal), taken only when it
@@ -500,6 +545,27 @@ bool MovieInput::refill() {
   p_ = base_;
   end_ = base_ + keep;
   std::size_t room = cap_ - keep;
+  if (limitBytes_ >= 0 && next_ - limitFrom_ >= limitBytes_)
+    throw Error(
+        formatText("%s: no complete frame within the %lld bytes from byte %lld; it does "
+                   "not read as a movie",
+                   path_, static_cast<long long>(limitBytes_), static_cast<long long>(limitFrom_)));
+  if (source_ != nullptr) {
+    std::size_t got = 0;
+    try {
+      got = source_->read(next_, end_, room);
+    } catch (const Error& e) {
+      if (!soft_) throw;
+      sourceError_ = e.what();
+    }
+    if (got == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += got;
+    next_ += static_cast<std::int64_t>(got);
+    return true;
+  }
   for (;;) {
     ssize_t got = ::pread(fd_, end_, room, static_cast<off_t>(next_));
     if (got < 0 && errno == EINTR) continue;
@@ -551,7 +617,7 @@ enum class Mode {
 // ID, "alive" with its count, and 3 x count coordinates.
 template <Mode mode>
 bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, int& stepOut,
-                  int* counts) {
+                  int* counts, FrameSplit* split = nullptr) {
   constexpr bool kFast = mode == Mode::scanLines;
   FrameFaultInfo where;
   char word[kWordCapacity];
@@ -629,9 +695,27 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
     if constexpr (mode == Mode::read) {
       double* out = sink->coordinates(i, n);
       int k = 0, axis = 0;
+      // Where the helper's coordinates start, in its block.
+      std::int64_t meetAt = split != nullptr && split->species == i ? split->from : -1;
+      const std::int64_t blockAt = meetAt >= 0 && in.startToken() ? in.offset() : -1;
       for (;;) {
-        in.readWriterRun(out, n, k, axis);
+        in.readWriterRun(out, n, k, axis, meetAt);
         if (k == n) break;
+        if (meetAt >= 0 && in.startToken() && in.offset() >= meetAt) {
+          meetAt = -1;
+          std::int64_t resume = 0;
+          if (split->meet(3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis),
+                          in.offset(), resume)) {
+            in.seek(resume);
+            break;
+          }
+          // The helper's numbers may lie anywhere in the row: the block again
+          // from its start, now that the helper has finished.
+          in.seek(blockAt);
+          k = 0;
+          axis = 0;
+          continue;
+        }
         st = in.readReal(out[3 * static_cast<std::size_t>(k) + static_cast<std::size_t>(axis)]);
         if (st != Scan::ok) {
           where.molecule = k;
@@ -695,10 +779,65 @@ bool frameGrammar(MovieInput& in, std::span<const int> slots, FrameSink* sink, i
 
 }  // namespace
 
-int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink) {
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink, FrameSplit* split) {
   int step = 0;
-  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr);
+  frameGrammar<Mode::read>(in, slots, &sink, step, nullptr, split);
   return step;
+}
+
+// Reads windows of the text backwards; in each, tokens from the end: white
+// space, then a number of the writer's form ending there ("d.ddddddE+dd",
+// maybe signed), with white space before it.
+std::size_t readWriterBackwards(formats::ByteSource& source, std::int64_t end, std::int64_t from,
+                                double* out, std::size_t count, std::vector<char>& window,
+                                std::int64_t* lowest, std::int64_t* highestEnd) {
+  // A plain file is read a cache-sized window at a time; a compressed one
+  // in one piece, since a window read backwards would be decoded again from
+  // a checkpoint each time.
+  const std::int64_t kWindow = source.kind() == formats::ByteSource::Kind::plain
+                                   ? std::int64_t{1} << 20
+                                   : end - std::max<std::int64_t>(from - 2, 0);
+  window.resize(static_cast<std::size_t>(kWindow) + kPad);
+  std::size_t got = 0;
+  *lowest = end;
+  *highestEnd = end;
+  std::int64_t hi = end;  // the window holds [lo, hi); tokens end before hi
+  while (got < count) {
+    const std::int64_t lo =
+        std::max<std::int64_t>(std::max<std::int64_t>(from - 2, 0), hi - kWindow);
+    if (hi - lo < 16) break;
+    const std::size_t n = source.read(lo, window.data(), static_cast<std::size_t>(hi - lo));
+    if (n != static_cast<std::size_t>(hi - lo)) break;
+    char* base = window.data();
+    char* wend = base + n;
+    std::memset(wend, 0, kPad);
+    char* e = wend;  // end of the part not parsed yet
+    for (;;) {
+      char* q = e;
+      while (q > base && isSpace(q[-1])) --q;
+      // A whole token and the blank before it must be in the window.
+      if (q - base < 15 || q == wend) break;
+      // The sign, without a branch: it is as random as the position.
+      char* digits = q - 12;
+      const bool negative = digits[-1] == '-';
+      char* s = digits - (static_cast<int>(negative) | static_cast<int>(digits[-1] == '+'));
+      const std::int64_t at = lo + (s - base);
+      if (at < from || !isSpace(s[-1])) {
+        *lowest = got > 0 ? *lowest : end;
+        return got;
+      }
+      double v = 0;
+      if (writerForm(digits, wend, negative, v) != q) return got;
+      if (got == 0) *highestEnd = lo + (q - base);
+      out[count - 1 - got] = v;
+      *lowest = at;
+      if (++got == count) return got;
+      e = s;
+    }
+    if (e == wend || lo == 0) break;
+    hi = lo + (e - base);  // the blank below the lowest token ends the next window
+  }
+  return got;
 }
 
 bool scanFrame(MovieInput& in, std::span<const int> slots, int& step, std::span<int> counts) {

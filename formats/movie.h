@@ -19,6 +19,10 @@
 
 #include "formats/error.h"
 
+namespace tavo::formats {
+class ByteSource;
+}
+
 namespace tavo {
 
 // ---------------------------------------------------------------------------
@@ -118,9 +122,22 @@ class MovieInput {
   // Reads `fd` (not owned) from `offset` on through `buffer`, which it sizes
   // on first use; `path` names the file in messages.
   MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, const char* path);
-
+  // The same over the text of a byte source (not owned).
+  MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer);
   std::int64_t offset() const { return next_ - static_cast<std::int64_t>(end_ - p_); }
   void seek(std::int64_t offset);
+  // Reads no further than `bytes` past `from`, throwing Error there: an
+  // input that never ends (a device, a stream) must hold a frame within a
+  // bounded stretch. Negative: no bound.
+  void limitReads(std::int64_t from, std::int64_t bytes) {
+    limitFrom_ = from;
+    limitBytes_ = bytes;
+  }
+  // A source that fails (compressed data that do not decode) ends the
+  // input there instead of throwing, so that what came before is still
+  // read; the failure is kept in sourceError().
+  void endAtSourceErrors() { soft_ = true; }
+  const std::string& sourceError() const { return sourceError_; }
   // Adds the line ends consumed from now on to *lines (null: no count).
   void countLines(std::int64_t* lines) { lines_ = lines; }
   std::int64_t* lineCounter() const { return lines_; }
@@ -140,7 +157,9 @@ class MovieInput {
   Scan readReal(double& out);
   // The hot loop of a frame: reads coordinates k, axis on into out[3k+axis]
   // for as long as they are in the writer's form and whole in the window.
-  void readWriterRun(double* out, int n, int& k, int& axis);
+  // Stops before a token that starts at or after byte `limit` (negative:
+  // no limit).
+  void readWriterRun(double* out, int n, int& k, int& axis, std::int64_t limit = -1);
 
   // Scanning without converting: `count` tokens (returns how many there
   // were before the end of the file); the rest of a line when it holds no
@@ -161,8 +180,13 @@ class MovieInput {
   char* readWriterForm(char* s, bool negative, double& out) const;
   Scan readRealSlow(double& out);
   bool refill();
+  std::size_t fetch(std::int64_t at, char* out, std::size_t n) const;
 
   int fd_;
+  formats::ByteSource* source_ = nullptr;
+  std::int64_t limitFrom_ = 0, limitBytes_ = -1;
+  bool soft_ = false;
+  std::string sourceError_;
   std::int64_t next_;  // file offset of the byte after end_
   const char* path_;
   char* base_ = nullptr;
@@ -188,11 +212,40 @@ class FrameSink {
   ~FrameSink() = default;
 };
 
+// A frame read by two threads: a helper reads the coordinates at the end of
+// the frame, backwards (readWriterBackwards), into the block of species
+// `species`, down to the first that starts at or after byte `from`. The
+// parser reads forward; in that block, at the first coordinate at or after
+// `from`, it calls meet() with the coordinates it has read there and that
+// coordinate's byte: true when the helper read exactly the rest, the parser
+// then going on at `resume` (the end of the block's last number). Otherwise
+// it reads the whole block again itself, the helper having finished: the
+// results, and the faults, are those of one thread.
+class FrameSplit {
+ public:
+  int species = -1;
+  std::int64_t from = 0;
+  virtual bool meet(std::size_t coordinates, std::int64_t at, std::int64_t& resume) = 0;
+
+ protected:
+  ~FrameSplit() = default;
+};
+
 // Reads the frame at the input's position for species with the given slot
 // capacities and returns its step number; the input is left right after the
 // frame's last token. Throws FrameError on any fault; what the sink received
-// is then incomplete.
-int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink);
+// is then incomplete. `split`: see FrameSplit.
+int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink,
+              FrameSplit* split = nullptr);
+
+// Coordinates in the writer's form read backwards from byte `end` (white
+// space may come first) into out[count - 1], out[count - 2], ..., as long as
+// they are in that form, start at or after byte `from`, and fill fewer than
+// `count`; returns how many were read, the start of the lowest at *lowest
+// and the end of the highest at *highestEnd. `window` is reused scratch.
+std::size_t readWriterBackwards(formats::ByteSource& source, std::int64_t end, std::int64_t from,
+                                double* out, std::size_t count, std::vector<char>& window,
+                                std::int64_t* lowest, std::int64_t* highestEnd);
 
 // The structure of the frame at the input's position (step, live counts,
 // where it ends) without converting its coordinates: each coordinate line is

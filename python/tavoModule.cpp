@@ -1184,8 +1184,9 @@ Parameters
 setup : str, bytes, os.PathLike or Setup
     The setup the movie was written for (a path, or a Setup already read).
 movie_path : str, bytes or os.PathLike
-    The movie file. It is indexed to its last complete frame; bytes after it
-    (a frame still being written) are left for ``refresh()``.
+    The movie file: plain text, gzip or zstd (told by its first bytes). It is
+    indexed to its last complete frame; bytes after it (a frame still being
+    written) are left for ``refresh()``.
 
 A Movie is a sequence of Frame: ``len(m)``, ``m[k]``, ``m[-1]``, ``m[::10]``
 (a lazy Frames selection) and ``for frame in m``; ``m['S']`` is one species'
@@ -1215,6 +1216,9 @@ species : list of str
 setup : Setup
 partial_bytes : int
     Bytes after the last complete frame, waiting for ``refresh()``.
+runs : list of Run
+    Run(first_frame, frames, first_step, last_step) of each run: a step equal
+    to or below the one before starts a new one.
 
 Raises
 ------
@@ -1245,6 +1249,20 @@ Examples
       .def_property_readonly(
           "partial_bytes", [](const MovieShare& mv) { return mv.movie()->partialBytes(); },
           "Bytes after the last complete frame (a frame still being written).")
+      .def_property_readonly(
+          "runs",
+          [](const MovieShare& mv) {
+            py::object run =
+                py::module_::import("collections")
+                    .attr("namedtuple")(
+                        "Run", py::make_tuple("first_frame", "frames", "first_step", "last_step"));
+            py::list runs;
+            for (const tavo::Run& r : mv.movie()->runs())
+              runs.append(run(r.firstFrame, r.frames, r.firstStep, r.lastStep));
+            return runs;
+          },
+          "The runs, a list of Run(first_frame, frames, first_step, last_step): a step equal to "
+          "or below the one before starts a new run (a simulation started again, appending).")
       .def_property_readonly("closed", &MovieShare::closed, "Whether close() was called.")
       .def("close", &MovieShare::close,
            "Closes the movie file (once reads under way have ended). Frames already read "
@@ -1272,7 +1290,8 @@ int
 Raises
 ------
 tavo.Error
-    When an appended frame is damaged; the frames before it stay indexed.
+    When an appended frame is damaged (the frames before it stay indexed),
+    or when the file shrank or was replaced since it was indexed.
 )doc")
       .def("__repr__", &movieRepr)
       .def(py::pickle(

@@ -34,6 +34,8 @@ packages+=(libx11-dev)
 # export tests read them with; ASE and MDAnalysis are also the Python
 # module's bridges.
 packages+=(libhdf5-dev zlib1g-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
+# Compressed movies: zlib and libzstd, and the zstd program for the tests.
+packages+=(libzstd-dev zstd)
 ensure_packages "${packages[@]}"
 
 jobs=$(nproc)

@@ -100,7 +100,7 @@ def test_info_json_on_the_demo(demo):
     assert result.returncode == 0, result.stderr
     info = json.loads(result.stdout)
     assert list(info) == ["frames", "first_step", "last_step", "time_step", "bytes",
-                          "partial_bytes", "species"]
+                          "partial_bytes", "runs", "species", "format", "file_bytes"]
     table = open(os.path.join(SOURCE, "examples", "demo.population")).readlines()
     rows = [[int(v) for v in line.split()] for line in table[1:]]
     species = [{"id": s, "name": DEMO_NAMES[s], "first": rows[0][s + 1],
@@ -108,7 +108,9 @@ def test_info_json_on_the_demo(demo):
                 "last": rows[-1][s + 1]} for s in range(4)]
     assert info == {"frames": 300, "first_step": 0, "last_step": 299, "time_step": 1e-4,
                     "bytes": os.path.getsize(demo / "demo.Tavomovie"), "partial_bytes": 0,
-                    "species": species}
+                    "runs": [{"first_frame": 0, "frames": 300, "first_step": 0, "last_step": 299}],
+                    "species": species, "format": "plain",
+                    "file_bytes": os.path.getsize(demo / "demo.Tavomovie")}
 
 
 def test_info_text_and_check_on_the_demo(demo):

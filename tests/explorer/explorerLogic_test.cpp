@@ -328,4 +328,18 @@ TEST(Overlay, LegendStatusAndMessages) {
       EXPECT_LE(item.text.size() * 6, 500u) << item.text;
 }
 
+// Where a run starts (a simulation started again, appending to its movie),
+// a one-pixel tick crosses the timeline at that frame's column.
+TEST(Overlay, RunStartsAreTickedOnTheTimeline) {
+  ex::OverlayFacts facts;
+  facts.index = whole(101);
+  facts.index.runStarts = {25, 80};
+  std::vector<float> ticks;
+  for (const auto& item : ex::layOutOverlay(playing(3), facts))
+    if (item.kind == tavo::scene::OverlayItem::Kind::box && item.width == 1.0f)
+      ticks.push_back(item.x);
+  EXPECT_EQ(ticks, (std::vector<float>{ex::timelineX(25, 500, facts.index),
+                                       ex::timelineX(80, 500, facts.index)}));
+}
+
 }  // namespace

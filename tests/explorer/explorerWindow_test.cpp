@@ -224,6 +224,31 @@ TEST_F(ExplorerWindow, FollowShowsFramesAppendedWhileItRuns) {
   EXPECT_EQ(shownFrame(shot()), 10);
 }
 
+// A simulation started again removes its movie and writes a new one, or
+// writes it again in place: the window opens the new file, says so, and
+// follows it.
+TEST_F(ExplorerWindow, FollowReopensAMovieReplacedUnderIt) {
+  writeFile(file("m.Tavomovie"), movieText(0, 8));
+  ASSERT_NO_FATAL_FAILURE(open({"--follow"}));
+  EXPECT_EQ(shownFrame(shot()), 7);
+  std::remove(file("m.Tavomovie").c_str());
+  std::this_thread::sleep_for(600ms);
+  writeFile(file("m.Tavomovie"), movieText(0, 3));
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(running(run_)) << runReport(run_);
+  const Image restarted = shot();
+  int red = 0;  // "movie restarted", above the status line
+  for (int y = 440; y < 480; ++y)
+    for (int x = 0; x < 500; ++x) red += tavo::test::near(restarted.at(x, y), 255, 102, 102);
+  EXPECT_EQ(std::make_pair(shownFrame(restarted), red > 50), std::make_pair(2, true));
+  std::ofstream(file("m.Tavomovie"), std::ios::app) << movieText(3, 6);
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(shownFrame(shot()), 5);
+  writeFile(file("m.Tavomovie"), movieText(0, 2));  // cut and written again in place
+  std::this_thread::sleep_for(1s);
+  EXPECT_EQ(shownFrame(shot()), 1);
+}
+
 TEST_F(ExplorerWindow, MovieShorterThanItsRunKeepsPlaying) {
   writeFile(file("m.Tavomovie"), movieText(0, 10));  // total_step 1000
   ASSERT_NO_FATAL_FAILURE(open());

@@ -1,6 +1,7 @@
 """The tavo module against the C++ reader, the population command and files
 written on the spot."""
 import gc
+import gzip
 import os
 import subprocess
 import threading
@@ -200,3 +201,25 @@ def test_growing_file_shows_new_frames_after_refresh(write):
     with pytest.raises(tavo.Error, match="grow.Tavomovie"):
         m.refresh()
     assert len(m) == 3 and m[2].step == 6
+
+
+def test_runs_of_a_movie_appended_to_and_a_file_changed_under_it(write, tmp_path):
+    rng = np.random.default_rng(5)
+    frames = [frame_text(*f) for f in random_frames(rng, [3], 3)]
+    setup = write("runs.Tavosetup", setup_text([("A", 3)]))
+    path = write("runs.Tavomovie", "".join(frames) * 2)  # a simulation run twice
+    m, other = tavo.Movie(setup, path), tavo.Movie(setup, path)
+    assert [tuple(r) for r in m.runs] == [(0, 3, 0, 6), (3, 3, 0, 6)]
+    assert m.runs[1].first_frame == 3 and len(m) == 6
+    # The same movie gzipped, under a name that does not say so.
+    with open(path, "rb") as f, open(tmp_path / "packed.bin", "wb") as g:
+        g.write(gzip.compress(f.read()))
+    packed = tavo.Movie(setup, tmp_path / "packed.bin")
+    assert (packed.runs, packed.counts.tolist()) == (m.runs, m.counts.tolist())
+    assert all(np.array_equal(a.positions(0), b.positions(0)) for a, b in zip(m, packed, strict=True))
+    write("runs.Tavomovie", frames[0])
+    with pytest.raises(tavo.Error, match="shrank"):
+        m.refresh()
+    os.replace(write("other.Tavomovie", "".join(frames) * 3), path)
+    with pytest.raises(tavo.Error, match="replaced"):
+        other.refresh()

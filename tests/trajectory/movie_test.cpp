@@ -3,6 +3,7 @@
 // their place, frames read without allocating, and reads beside a refresh.
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -215,6 +216,39 @@ TEST(MovieIndex, RefreshAfterAppendsOfWholeAndPartialFrames) {
 
 // The padded layout: every slot of every species in setup order, the live
 // molecules first, NaN and 0 in the empty slots.
+// A step equal to or below the one before starts a run, whether the frames
+// are indexed at once or one refresh at a time as they are appended.
+TEST(MovieIndex, EqualOrFallingStepsStartRuns) {
+  using Runs = std::vector<std::array<int, 4>>;  // first frame, frames, first and last step
+  const std::pair<std::vector<int>, Runs> rows[] = {
+      {{}, {}},
+      {{0, 1, 2}, {{0, 3, 0, 2}}},
+      {{0, 1, 2, 0, 1, 2}, {{0, 3, 0, 2}, {3, 3, 0, 2}}},
+      {{5, 5, 5}, {{0, 1, 5, 5}, {1, 1, 5, 5}, {2, 1, 5, 5}}},
+      {{-3, 10, 4, 7, -1}, {{0, 2, -3, 10}, {2, 2, 4, 7}, {4, 1, -1, -1}}},
+  };
+  for (const auto& [steps, expected] : rows) {
+    std::string text;
+    for (int step : steps) text += writerFrame(step, {1, 0, 2});
+    writeFile("m.Tavomovie", text);
+    Runs got, grown;
+    for (const tavo::Run& r : Movie(setupOf(kSlots), "m.Tavomovie").runs())
+      got.push_back(
+          {static_cast<int>(r.firstFrame), static_cast<int>(r.frames), r.firstStep, r.lastStep});
+    writeFile("m.Tavomovie", "");
+    Movie growing(setupOf(kSlots), "m.Tavomovie");
+    for (int step : steps) {
+      append("m.Tavomovie", writerFrame(step, {1, 0, 2}));
+      growing.refresh();
+    }
+    for (const tavo::Run& r : growing.runs())
+      grown.push_back(
+          {static_cast<int>(r.firstFrame), static_cast<int>(r.frames), r.firstStep, r.lastStep});
+    EXPECT_EQ(got, expected) << testing::PrintToString(steps);
+    EXPECT_EQ(grown, expected) << testing::PrintToString(steps);
+  }
+}
+
 TEST(MoviePadded, SlotsInSetupOrderWithTheLiveMoleculesFirst) {
   writeFile("m.Tavomovie", writerMovie());
   Movie movie(setupOf(kSlots), "m.Tavomovie");
@@ -287,9 +321,9 @@ TEST(MovieIndex, DamagedFramesAreNamedWithTheirPlace) {
        "3 slots"},
       {ok + "step 2\nspecie 0\nalive -1\n", 1,
        "m.Tavomovie: frame 1 (step 2), line 10, byte 71: negative alive count -1 for specie 0"},
-      {ok + ok + "step 0\nspecie 0\nalive 0\n\nspecie 1\nalive 0\n\n", 2,
-       "m.Tavomovie: frame 2 (step 0), line 15, byte 98: step 0 follows step 1; step numbers "
-       "must not go backwards"},
+      {ok + ok + "step 0\nspecie 0\nalive 0\n\nspecie 1\nalive 0\n\nstep 1\nspecie 1\n", 3,
+       "m.Tavomovie: frame 3 (step 1), line 23, byte 155: 'specie 0' expected, found 'specie' "
+       "followed by '1'"},
       {ok + "1e-7 \n" + ok, 1,
        "m.Tavomovie: frame 1, line 8, byte 49: 'step' expected, found "
        "'1e-7'"},
