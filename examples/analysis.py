@@ -32,11 +32,8 @@ The curve starts on the free-diffusion line 6Dt and falls below it as the
 cell's wall confines the molecules: over the sphere of radius R that holds
 S, the displacement levels off at 6R^2/5.
 """
-import gzip
 import os
-import shutil
 import sys
-import tempfile
 
 import matplotlib
 
@@ -82,15 +79,20 @@ def align(before, after, limit):
 
 def mean_square_displacement(movie, species):
     """Per frame: MSD of the molecules present since frame 0, and how many they are."""
-    s = movie.species.index(species)
+    s = movie.setup.species_id(species)
     D = movie.setup.species[s].diffusion
-    start = movie[0].positions(species)
+    # Every frame at once in the padded layout, the species' own slots only:
+    # frame k's live molecules are positions[k][alive[k]], in file order.
+    positions, alive = movie.padded()
+    mine = movie.slot_species == s
+    positions, alive, times = positions[:, mine], alive[:, mine], movie.times
+    start = positions[0][alive[0]]
     before, origin = start, np.arange(len(start))  # origin: index in frame 0, or -1
     msd, followed = np.zeros(len(movie)), np.zeros(len(movie), dtype=int)
     followed[0] = len(start)
     for k in range(1, len(movie)):
-        after = movie[k].positions(species)
-        dt = movie.times[k] - movie.times[k - 1]
+        after = positions[k][alive[k]]
+        dt = times[k] - times[k - 1]
         i, j = align(before, after, 6 * np.sqrt(2 * D * dt))
         origin_next = np.full(len(after), -1)
         origin_next[j] = origin[i]
@@ -104,28 +106,26 @@ def mean_square_displacement(movie, species):
 def main():
     default = os.path.normpath(os.path.join(HERE, "..", "docs", "analysis.png"))
     out = sys.argv[1] if len(sys.argv) > 1 else default
-    with tempfile.TemporaryDirectory() as tmp:
-        path = os.path.join(tmp, "demo.Tavomovie")
-        with gzip.open(os.path.join(HERE, "demo.Tavomovie.gz"), "rb") as src, open(path, "wb") as dst:
-            shutil.copyfileobj(src, dst)
-        movie = tavo.Movie(os.path.join(HERE, "demo.Tavosetup"), path)
+    # The module reads the gzipped movie as it is.
+    with tavo.Movie(os.path.join(HERE, "demo.Tavosetup"), os.path.join(HERE, "demo.Tavomovie.gz")) as movie:
         msd, followed = mean_square_displacement(movie, SPECIES)
+        times, species = movie.times, movie.species
+        counts = {name: movie[name] for name in species}  # live molecules over time
 
-    s = movie.species.index(SPECIES)
-    D = movie.setup.species[s].diffusion
-    t_ms = movie.times * 1e3
+    D = movie.setup.species[movie.setup.species_id(SPECIES)].diffusion
+    t_ms = times * 1e3
     fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.2))
 
     left.plot(t_ms, msd * 1e12, label="%s present since t = 0 (%d of %d at the end)"
               % (SPECIES, followed[-1], followed[0]))
-    left.plot(t_ms, 6 * D * movie.times * 1e12, "--", label="free diffusion 6Dt")
+    left.plot(t_ms, 6 * D * times * 1e12, "--", label="free diffusion 6Dt")
     left.axhline(1.2 * CELL_RADIUS**2 * 1e12, color="grey", lw=0.8, label="6R²/5, the cell's limit")
     left.set(xlabel="time (ms)", ylabel="mean square displacement (µm²)",
              title="Displacement of %s (D = %g m²/s)" % (SPECIES, D))
     left.legend(fontsize=8, loc="lower right")
 
-    for i, name in enumerate(movie.species):
-        right.plot(t_ms, movie.counts[:, i], label=name)
+    for name in species:
+        right.plot(t_ms, counts[name], label=name)
     right.set(xlabel="time (ms)", ylabel="live molecules", title="Populations")
     right.legend(fontsize=8)
 

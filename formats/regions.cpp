@@ -2,10 +2,13 @@
 // behind the region table's load and every tool that draws or tests regions.
 #include "formats/regions.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 
 #include "formats/textReader.h"
 
@@ -138,7 +141,8 @@ const char* tavo::detail::regionTypeName(int type) {
 std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
                                                     RegionFileProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) fail(" Cannot open experiment file to read!");
+  if (!file)
+    throw tavo::Error(" Cannot open experiment file to read!", path != nullptr ? errno : 0);
   if (progress != nullptr) progress->opened();
   RegionReader in(file.get());
   in.expect("N_regions", "Syntax error: 'N_regions 5'");
@@ -152,13 +156,18 @@ std::vector<RegionRow> tavo::detail::readRegionFile(const char* path,
 }
 
 std::vector<tavo::detail::RegionRow> tavo::formats::readRegions(const std::string& path) {
+  // A folder opens for reading but holds no text: refused as the system
+  // refuses to read it, rather than reported as a malformed file.
+  std::error_code unknown;
+  if (std::filesystem::is_directory(path, unknown))
+    throw Error(path + ": cannot open the region file (Is a directory)", EISDIR);
   std::vector<tavo::detail::RegionRow> rows;
   try {
     rows = tavo::detail::readRegionFile(path.c_str());
   } catch (const Error& e) {
     std::string message = e.what();
     while (!message.empty() && message.front() == ' ') message.erase(message.begin());
-    throw Error(path + ": " + message);
+    throw Error(path + ": " + message, e.errorNumber());
   }
   return rows;
 }

@@ -1,6 +1,9 @@
 // setup.cpp - a setup file read into a value, by the parser that loads the
 // data store (readSetup), without touching the store.
+#include <cerrno>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "formats/setup.h"
@@ -28,11 +31,16 @@ std::string oneLine(const std::string& path, const std::string& message) {
 }  // namespace
 
 Setup Setup::read(const std::string& path) {
+  // A folder opens for reading but holds no text: refused as the system
+  // refuses to read it, rather than reported as a malformed file.
+  std::error_code unknown;
+  if (std::filesystem::is_directory(path, unknown))
+    throw Error(path + ": cannot open the setup (Is a directory)", EISDIR);
   detail::SetupData data;
   try {
     data = detail::readSetup(path.c_str(), nullptr);
   } catch (const Error& e) {
-    throw Error(oneLine(path, e.what()));
+    throw Error(oneLine(path, e.what()), e.errorNumber());
   }
 
   Setup setup;

@@ -11,6 +11,7 @@
 // and initDataStructure_fromFile (setupLoad.cpp) reports it. Tables are
 // sized by what the file holds, never by a count before the lines it
 // announces have been read, and every table is charged to the load's budget.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -397,7 +398,7 @@ void tavo::detail::chargeSetupTable(TableBudget& budget, const char* what, doubl
 
 tavo::detail::SetupData tavo::detail::readSetup(const char* path, SetupProgress* progress) {
   std::unique_ptr<std::FILE, FileCloser> file(path != nullptr ? std::fopen(path, "r") : nullptr);
-  if (!file) fail(" Cannot open setup file to read!");
+  if (!file) throw tavo::Error(" Cannot open setup file to read!", path != nullptr ? errno : 0);
   if (progress != nullptr) progress->opened();
   return Parser(file.get(), progress).run();
 }

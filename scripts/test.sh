@@ -31,7 +31,8 @@ packages+=(libegl-dev libegl-mesa0 libopengl-dev libpng-dev libfreetype-dev font
 # tavo view: Xlib, to refuse with a message where there is no display.
 packages+=(libx11-dev)
 # H5MD exports (libhdf5, found with pkg-config), and the programs the
-# export tests read them with.
+# export tests read them with; ASE and MDAnalysis are also the Python
+# module's bridges.
 packages+=(libhdf5-dev zlib1g-dev pkgconf python3-h5py python3-ase python3-mdanalysis)
 # Compressed movies: zlib and libzstd, and the zstd program for the tests.
 packages+=(libzstd-dev zstd)
