@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Speed of tavo view's explorer in a virtual X server (software OpenGL), from
-# the program explorer_harness (tests/explorer/explorerHarness.cpp):
+# the program explorer_harness (bench/explorerHarness.cpp):
 #   - sustained playback at 10^5 and 10^6 molecules against a frame read
 #     alone and a frame drawn alone, measured in the same run;
 #   - jumps to frames all over a 1000-frame movie of 10^5 molecules, back to
@@ -15,7 +15,7 @@ build=$(realpath "${1:-$root/build}")
 seconds=${2:-8}
 open_gb=""
 [[ "${3:-}" == "--open" ]] && open_gb=${4:-10}
-harness="$build/tests/explorer/explorer_harness"
+harness="$build/bench/explorer_harness"
 [[ -x $harness ]] || cmake --build "$build" --target explorer_harness
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -2,8 +2,12 @@
 // alone, drawing it alone (the picture read back included), and both with
 // the reader thread, for 10^4 to 10^6 molecules, points and spheres, at
 // 500x500 and 1920x1080. Spheres are measured as point sprites (spheres:1)
-// and as instanced quads (spheres:2). The reader thread pays off when the pipelined time
-// per frame stays near the larger of the two alone.
+// and as instanced quads (spheres:2). The reader thread pays off when the
+// pipelined time per frame stays near the larger of the two alone. Each
+// drawing is measured with OpenGL drawing the molecules (cpu:0) and with the
+// processors drawing them (cpu:1); on a software OpenGL the ratio of the two
+// is the processors' gain. BM_Sequence renders whole PNG sequences, as tavo
+// render does.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,6 +25,7 @@
 namespace {
 
 constexpr int kFrames = 3;
+
 
 // A movie of `molecules` molecules (3 species of size 40 nm, spread over
 // +-2 scene units), written once per size with the library's writer.
@@ -66,6 +71,7 @@ tavo::offscreen::Settings settingsOf(const benchmark::State& state) {
   s.height = static_cast<int>(state.range(2));
   s.style = state.range(3) != 0 ? tavo::scene::Style::spheres : tavo::scene::Style::points;
   s.sphereSprites = state.range(3) != 2;  // 2: spheres as instanced quads
+  s.drawing = state.range(4) != 0 ? tavo::scene::Drawing::software : tavo::scene::Drawing::opengl;
   return s;
 }
 
@@ -130,16 +136,44 @@ void BM_ReadAndDraw(benchmark::State& state) {
   state.counters["ratio"] = both / std::max(read, draw);
 }
 
+// Frames per second of whole PNG sequences: each iteration renders the
+// movie's frames (read, drawn, encoded and written) into the scratch folder.
+void BM_Sequence(benchmark::State& state) {
+  const int molecules = static_cast<int>(state.range(0));
+  const tavo::Movie& movie = movieOf(molecules);
+  tavo::offscreen::Settings settings = settingsOf(state);
+  std::vector<std::size_t> picks(12);
+  for (std::size_t i = 0; i < picks.size(); ++i) picks[i] = i % kFrames;
+  const std::string output = tavo::bench::scratchPath("f%03d.png");
+  std::size_t frames = 0;
+  for (auto _ : state) {
+    tavo::bench::quietly(
+        [&] { tavo::offscreen::render(movie, picks, output, settings, 25, nullptr); });
+    frames += picks.size();
+  }
+  state.counters["fps"] =
+      benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
   for (int molecules : {10000, 100000, 1000000})
     for (auto [w, h] : {std::pair{500, 500}, {1920, 1080}})
-      for (int spheres : {0, 1, 2}) b->Args({molecules, w, h, spheres});
-  b->ArgNames({"molecules", "w", "h", "spheres"})->Unit(benchmark::kMillisecond);
+      for (int spheres : {0, 1, 2})
+        for (int cpu : {0, 1})
+          if (cpu == 0 || spheres != 2) b->Args({molecules, w, h, spheres, cpu});
+  b->ArgNames({"molecules", "w", "h", "spheres", "cpu"})->Unit(benchmark::kMillisecond);
+}
+
+void sequences(benchmark::internal::Benchmark* b) {
+  for (int molecules : {10000, 1000000})
+    for (int cpu : {0, 1}) b->Args({molecules, 1920, 1080, 0, cpu});
+  b->ArgNames({"molecules", "w", "h", "spheres", "cpu"})->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(BM_Read)->Arg(10000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Draw)->Apply(sizes);
 BENCHMARK(BM_ReadAndDraw)->Apply(sizes)->UseManualTime();
+BENCHMARK(BM_Sequence)->Apply(sequences)->UseRealTime();
 
 }  // namespace
 

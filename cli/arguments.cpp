@@ -189,14 +189,6 @@ CLI::Validator lengthFactor() {
       "");
 }
 
-CLI::Option* addSphereScaleOption(CLI::App& command, double& scale) {
-  return command
-      .add_option("--sphere-scale", scale,
-                  wrap("draw spheres S times their species' size; default 1"))
-      ->type_name("S")
-      ->check(numberIn(0, HUGE_VAL, false));
-}
-
 void addQuietFlag(CLI::App& command) {
   command.add_flag_callback(
       "-q,--quiet", [] { silenceProgress(); },

@@ -50,11 +50,6 @@ CLI::Validator numberIn(double low, double high, bool lowIncluded = true);
 // A length factor (--scale): a finite number other than 0.
 CLI::Validator lengthFactor();
 
-// --sphere-scale S: spheres drawn S times their species' size (positive;
-// `scale` keeps its value, 1, when the option is absent). Molecules of a few
-// nanometres in a cell of micrometres are below a pixel at their own size.
-CLI::Option* addSphereScaleOption(CLI::App& command, double& scale);
-
 // -q,--quiet: silences the progress bar.
 void addQuietFlag(CLI::App& command);
 

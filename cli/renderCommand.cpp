@@ -12,6 +12,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/figureOptions.h"
 #include "cli/movieInput.h"
 #include "cli/progress.h"
 #include "formats/output.h"
@@ -21,26 +22,6 @@
 namespace tavo::cli {
 
 using formats::requireNotInput;
-
-namespace {
-
-// "THETA,PHI,RADIUS", three finite numbers a float holds.
-std::string checkCamera(const std::string& text, scene::Camera& camera) {
-  double v[3];
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &tail) != 3)
-    return "--camera: " + text + " is not THETA,PHI,RADIUS, such as 1,1,15";
-  for (double x : v)
-    if (!std::isfinite(x) || std::fabs(x) > std::numeric_limits<float>::max())
-      return "--camera: " + text +
-             ": each of THETA,PHI,RADIUS must be a finite number of at "
-             "most 3.4e38";
-  camera =
-      scene::Camera{static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2])};
-  return "";
-}
-
-}  // namespace
 
 void addRenderCommand(CLI::App& app) {
   struct Options {
@@ -52,6 +33,7 @@ void addRenderCommand(CLI::App& app) {
     bool noOverlay = false;
     double framesPerSecond = 25.0;
     offscreen::Settings settings;
+    FigureOptions figure;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
@@ -69,24 +51,14 @@ void addRenderCommand(CLI::App& app) {
                 offscreen::kMaxPictureSide,
                 wrap("picture size in pixels; default 500x500, the viewer's window"));
   command
-      ->add_option_function<std::string>(
-          "--camera",
-          [options](const std::string& text) {
-            const std::string why = checkCamera(text, options->settings.camera);
-            if (!why.empty()) throw CLI::ValidationError(why);
-          },
-          wrap("camera angles in radians and distance, as in the viewer; default 1,1,15, "
-               "the viewer's start"))
-      ->type_name("THETA,PHI,RADIUS");
-  command
       ->add_option("--style", options->style,
                    wrap("points: the viewer's picture; spheres: each molecule a shaded sphere "
                         "of its species' size"))
       ->type_name("STYLE")
       ->check(CLI::IsMember({"points", "spheres"}));
-  addSphereScaleOption(*command, options->settings.sphereScale);
   command->add_flag("--no-overlay", options->noOverlay,
                     wrap("no legend, step, time or axis letters"));
+  addFigureOptions(*command, options->figure, true);
   command
       ->add_option("--regions", options->regions,
                    wrap("draw the regions of this region file as wireframes"))
@@ -105,7 +77,10 @@ void addRenderCommand(CLI::App& app) {
            "  tavo render run.Tavosetup run.Tavomovie --output last.png --frames -1\n"
            "  tavo render run.Tavosetup run.Tavomovie --output f%05d.png --frames 0:100\n"
            "  tavo render run.Tavosetup run.Tavomovie --output run.mp4 --size 1920x1080 "
-           "--style spheres",
+           "--style spheres\n"
+           "  tavo render run.Tavosetup run.Tavomovie --output figure.png --camera fit "
+           "--style spheres --sphere-scale auto --scale-bar --palette okabe-ito "
+           "--background white",
            kTextWidth));
   command->callback([options, frames] {
     const auto start = std::chrono::steady_clock::now();
@@ -137,6 +112,20 @@ void addRenderCommand(CLI::App& app) {
     }
 
     Movie movie = openMovie(options->files.setup, options->files.movie);
+    const Figure figure = resolveFigure(options->figure, movie.setup());
+    if (figure.transparent && kind == offscreen::OutputKind::video)
+      throw CLI::ValidationError("--transparent", "a video has no transparent background");
+    settings.fit = figure.fit;
+    settings.camera = figure.camera;
+    settings.autoSphereScale = figure.autoSphereScale;
+    settings.sphereScale = figure.sphereScale;
+    settings.colours = figure.colours;
+    settings.hidden = figure.hidden;
+    settings.background = figure.background;
+    settings.transparent = figure.transparent;
+    settings.scaleBar = figure.scaleBar;
+    settings.axes = figure.axes;
+    settings.title = figure.title;
     const FrameSlice slice = frames->count() > 0 || kind != offscreen::OutputKind::picture
                                  ? options->frames
                                  : parseFrameSlice("0");

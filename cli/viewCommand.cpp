@@ -8,6 +8,7 @@
 
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/figureOptions.h"
 #include "explorer/explorer.h"
 #include "offscreen/render.h"
 
@@ -19,6 +20,7 @@ void addViewCommand(CLI::App& app) {
     std::int64_t frame = 0;
     std::string style = "points";
     explorer::Options run;
+    FigureOptions figure;
   };
   auto options = std::make_shared<Options>();
   CLI::App* command = app.add_subcommand(
@@ -44,24 +46,22 @@ void addViewCommand(CLI::App& app) {
                    wrap("points: the viewer's picture; spheres: each molecule a shaded sphere "
                         "of its species' size (v switches)"))
       ->check(CLI::IsMember({"points", "spheres"}));
-  addSphereScaleOption(*command, options->run.sphereScale);
+  addFigureOptions(*command, options->figure, false);
   addSizeOption(*command, options->run.width, options->run.height, offscreen::kMaxPictureSide,
                 wrap("window size in pixels; default 500x500, the viewer's window"));
   command->footer(
       wrap("The window opens at once, however large the movie: the index is built and frames "
            "are read ahead in the background. Playback starts at frame 0 and loops at the "
            "last complete frame.\n\n"
-           "Keys: the viewer's (arrows and mouse drag turn the camera, a / z zoom, p pause, "
-           "n next frame, 0 back to frame 0, Escape quit), and b previous frame, Home / End "
-           "first / last frame, Page Up / Page Down 10 % of the frames back / forward, "
-           "[ / ] half / double the playback rate, 1-9 hide or show a species (or click the "
-           "legend), v points / spheres, r regions, c start camera, s screenshot "
-           "(tavo-step<step>.png), f follow, h or ? help. A click or drag on the timeline "
-           "goes to a frame.\n\n"
-           "Examples:\n"
+           "Keys (the viewer's, and more):\n",
+           kTextWidth) +
+      explorer::keyHelp() +
+      wrap("\nExamples:\n"
            "  tavo view run.Tavosetup run.Tavomovie\n"
            "  tavo view run.Tavosetup run.Tavomovie --frame -1 --regions run.regions\n"
-           "  tavo view run.Tavosetup growing.Tavomovie --follow",
+           "  tavo view run.Tavosetup growing.Tavomovie --follow\n"
+           "  tavo view run.Tavosetup run.Tavomovie --camera fit --background white "
+           "--palette okabe-ito",
            kTextWidth));
   command->callback([options, frame] {
     explorer::Options& run = options->run;
@@ -69,6 +69,17 @@ void addViewCommand(CLI::App& app) {
     run.movie = options->files.movie;
     run.style = options->style == "spheres" ? scene::Style::spheres : scene::Style::points;
     if (frame->count() > 0) run.startFrame = options->frame;
+    const Figure figure = resolveFigure(options->figure, Setup::read(run.setup));
+    run.fit = figure.fit;
+    run.camera = figure.camera;
+    run.autoSphereScale = figure.autoSphereScale;
+    run.sphereScale = figure.sphereScale;
+    run.colours = figure.colours;
+    run.hidden = figure.hidden;
+    run.background = figure.background;
+    run.scaleBar = figure.scaleBar;
+    run.axes = figure.axes;
+    run.title = figure.title;
     explorer::run(run);
   });
 }

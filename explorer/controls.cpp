@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+
+#include "scene/figure.h"
 
 namespace tavo::explorer {
 
@@ -13,6 +16,8 @@ namespace {
 constexpr unsigned char kEscape = 27;
 constexpr int kLeftButton = 0;
 constexpr int kButtonDown = 0;
+constexpr int kWheelUp = 3;  // freeglut reports the wheel as buttons 3 and 4
+constexpr int kWheelDown = 4;
 
 // Overlay colours.
 constexpr scene::Colour kGrey{0.7f, 0.7f, 0.7f};
@@ -71,16 +76,6 @@ long long pageOf(const IndexView& index) {
   return std::max(1LL, std::llround(static_cast<double>(index.frames) / 10.0));
 }
 
-void resetCamera(viewer::State& v) {
-  const scene::Camera start;
-  v.theta = start.theta;
-  v.phi = start.phi;
-  v.radius = start.radius;
-  viewer::onSpecialKeyUp(v);
-  viewer::onNormalKeyUp(v);
-  viewer::computeCamera(v);
-}
-
 Effect toggleSpecies(Controls& c, int species) {
   if (species < 0 || static_cast<std::size_t>(species) >= c.hidden.size()) return Effect::nothing;
   c.hidden[static_cast<std::size_t>(species)] = !c.hidden[static_cast<std::size_t>(species)];
@@ -111,7 +106,8 @@ std::size_t timelineSpan(const IndexView& index) {
 Controls startControls(int species, int width, int height, std::optional<std::int64_t> startFrame,
                        bool follow, scene::Style style, bool haveRegions) {
   Controls c;
-  resetCamera(c.view);
+  c.startCamera = scene::Camera{};
+  resetCamera(c);
   viewer::recordWindowSize(c.view, width, height);
   c.startFrame = startFrame;
   c.paused = startFrame.has_value();
@@ -226,88 +222,214 @@ double doubledRate(double rate) {
 // Input
 // ---------------------------------------------------------------------------
 
-Effect onKey(Controls& c, unsigned char key, const IndexView& index) {
-  switch (key) {
-    case 'a':
-    case 'z':
-      viewer::onNormalKey(c.view, key);
-      return Effect::redraw;
-    case 'p':
-      c.paused = c.follow || !c.paused;
-      c.follow = false;
-      c.nextDue = 0.0;
-      restartCount(c);
-      return Effect::redraw;
-    case 'n': {
-      c.follow = false;
-      const std::optional<std::size_t> k = nextFrame(c, index);
-      return k ? jumpTo(c, *k) : Effect::redraw;
-    }
-    case 'b':
-      if (c.frame == 0 && index.reachedEnd && !index.failed && index.frames > 0)
-        return jumpTo(c, index.frames - 1);
-      return jumpBy(c, index, -1);
-    case '0':
-      c.follow = false;
-      c.startFrame.reset();
-      c.rewind = true;
-      return Effect::redraw;
-    case '[':
-      c.rate = halvedRate(c.rate, c.view.fps);
-      c.nextDue = 0.0;
-      return Effect::redraw;
-    case ']':
-      c.rate = doubledRate(c.rate);
-      c.nextDue = 0.0;
-      return Effect::redraw;
-    case 'v':
-      c.style = c.style == scene::Style::points ? scene::Style::spheres : scene::Style::points;
-      return Effect::redraw;
-    case 'r':
-      c.showRegions = c.haveRegions && !c.showRegions;
-      return c.haveRegions ? Effect::redraw : Effect::nothing;
-    case 'c':
-      resetCamera(c.view);
-      return Effect::redraw;
-    case 's':
-      return Effect::screenshot;
-    case 'f':
-      c.follow = !c.follow;
-      c.rewind = false;
-      c.startFrame.reset();
-      if (c.follow && index.frames > 0) c.frame = index.frames - 1;
-      return Effect::redraw;
-    case 'h':
-    case '?':
-      c.help = !c.help;
-      return Effect::redraw;
-    case kEscape:
-      return Effect::quit;
-    default:
-      if (key >= '1' && key <= '9') return toggleSpecies(c, key - '1');
-      return Effect::nothing;
+// ---------------------------------------------------------------------------
+// The keys
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// A tap of a or z zooms by this factor; held, the key zooms as the viewer's
+// does, faster and faster.
+constexpr float kZoomStep = 0.9f;
+
+Effect zoomKey(Controls& c, int key, const IndexView& /*index*/) {
+  if (c.zoomHeld) {
+    viewer::onNormalKey(c.view, static_cast<unsigned char>(key));
+  } else {
+    zoomBy(c, key == 'a' ? kZoomStep : 1.0f / kZoomStep);
+    c.zoomHeld = true;
   }
+  return Effect::redraw;
+}
+
+Effect pauseKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  c.paused = c.follow || !c.paused;
+  c.follow = false;
+  c.nextDue = 0.0;
+  restartCount(c);
+  return Effect::redraw;
+}
+
+Effect nextKey(Controls& c, int /*key*/, const IndexView& index) {
+  c.follow = false;
+  const std::optional<std::size_t> k = nextFrame(c, index);
+  return k ? jumpTo(c, *k) : Effect::redraw;
+}
+
+Effect backKey(Controls& c, int /*key*/, const IndexView& index) {
+  if (c.frame == 0 && index.reachedEnd && !index.failed && index.frames > 0)
+    return jumpTo(c, index.frames - 1);
+  return jumpBy(c, index, -1);
+}
+
+Effect rewindKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  c.follow = false;
+  c.startFrame.reset();
+  c.rewind = true;
+  return Effect::redraw;
+}
+
+Effect endsKey(Controls& c, int key, const IndexView& index) {
+  if (index.frames == 0) return Effect::nothing;
+  return jumpTo(c, key == kSpecialKey + kKeyHome ? 0 : index.frames - 1);
+}
+
+Effect pageKey(Controls& c, int key, const IndexView& index) {
+  return jumpBy(c, index, key == kSpecialKey + kKeyPageUp ? -pageOf(index) : pageOf(index));
+}
+
+Effect rateKey(Controls& c, int key, const IndexView& /*index*/) {
+  c.rate = key == '[' ? halvedRate(c.rate, c.view.fps) : doubledRate(c.rate);
+  c.nextDue = 0.0;
+  return Effect::redraw;
+}
+
+Effect speciesKey(Controls& c, int key, const IndexView& /*index*/) {
+  return toggleSpecies(c, key - '1');
+}
+
+Effect styleKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  c.style = c.style == scene::Style::points ? scene::Style::spheres : scene::Style::points;
+  return Effect::redraw;
+}
+
+Effect regionsKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  c.showRegions = c.haveRegions && !c.showRegions;
+  return c.haveRegions ? Effect::redraw : Effect::nothing;
+}
+
+Effect cameraKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  resetCamera(c);
+  return Effect::redraw;
+}
+
+Effect fitKey(Controls& /*c*/, int /*key*/, const IndexView& /*index*/) { return Effect::fit; }
+
+Effect screenshotKey(Controls& /*c*/, int /*key*/, const IndexView& /*index*/) {
+  return Effect::screenshot;
+}
+
+Effect followKey(Controls& c, int /*key*/, const IndexView& index) {
+  c.follow = !c.follow;
+  c.rewind = false;
+  c.startFrame.reset();
+  if (c.follow && index.frames > 0) c.frame = index.frames - 1;
+  return Effect::redraw;
+}
+
+Effect helpKey(Controls& c, int /*key*/, const IndexView& /*index*/) {
+  c.help = !c.help;
+  return Effect::redraw;
+}
+
+Effect quitKey(Controls& /*c*/, int /*key*/, const IndexView& /*index*/) { return Effect::quit; }
+
+Effect turnKey(Controls& c, int key, const IndexView& /*index*/) {
+  return viewer::onSpecialKey(c.view, key - kSpecialKey) == viewer::After::nothing ? Effect::nothing
+                                                                                   : Effect::redraw;
+}
+
+constexpr int kArrows = kSpecialKey + 100;  // GLUT's left, up, right, down: 100 to 103
+
+const KeyBinding kKeys[] = {
+    {"arrows", "turn the camera", {kArrows, kArrows + 1, kArrows + 2, kArrows + 3}, turnKey},
+    {"mouse drag", "left: turn, right: tilt, middle: distance", {}, nullptr},
+    {"a / z", "zoom in / out by 10 % (held: faster and faster)", {'a', 'z'}, zoomKey},
+    {"mouse wheel", "zoom in / out by 10 %", {}, nullptr},
+    {"=", "fit: frame the molecules (the regions, when shown)", {'='}, fitKey},
+    {"c", "start camera", {'c'}, cameraKey},
+    {"p", "pause / play", {'p'}, pauseKey},
+    {"n / b", "next / previous frame", {'n', 'b'}, nullptr},
+    {"0", "frame 0 at the next step", {'0'}, rewindKey},
+    {"Home / End", "first / last frame", {kSpecialKey + kKeyHome, kSpecialKey + kKeyEnd}, endsKey},
+    {"PgUp / PgDn",
+     "10 % of the frames back / forward",
+     {kSpecialKey + kKeyPageUp, kSpecialKey + kKeyPageDown},
+     pageKey},
+    {"[ / ]", "half / double the playback rate", {'[', ']'}, rateKey},
+    {"1 - 9",
+     "hide / show a species (or click the legend)",
+     {'1', '2', '3', '4', '5', '6', '7', '8', '9'},
+     speciesKey},
+    {"v", "points / spheres", {'v'}, styleKey},
+    {"r", "region wireframes on / off", {'r'}, regionsKey},
+    {"s", "screenshot: tavo-step<step>.png", {'s'}, screenshotKey},
+    {"f", "follow the newest frame", {'f'}, followKey},
+    {"timeline", "click or drag: go to a frame", {}, nullptr},
+    {"h / ?", "this help", {'h', '?'}, helpKey},
+    {"Escape", "quit", {kEscape}, quitKey},
+};
+
+// n and b share a row of the help but not a handler.
+Effect nextOrBack(Controls& c, int key, const IndexView& index) {
+  return key == 'n' ? nextKey(c, key, index) : backKey(c, key, index);
+}
+
+Effect press(Controls& c, int code, const IndexView& index) {
+  for (const KeyBinding& k : kKeys)
+    for (const int bound : k.codes)
+      if (bound != 0 && bound == code)
+        return k.act != nullptr ? k.act(c, code, index) : nextOrBack(c, code, index);
+  return Effect::nothing;
+}
+
+}  // namespace
+
+std::span<const KeyBinding> keyBindings() { return kKeys; }
+
+std::string keyHelp() {
+  std::size_t widest = 0;
+  for (const KeyBinding& k : kKeys) widest = std::max(widest, std::strlen(k.keys));
+  std::string text;
+  for (const KeyBinding& k : kKeys)
+    text += "  " + std::string(k.keys) + std::string(widest + 2 - std::strlen(k.keys), ' ') +
+            k.what + "\n";
+  return text;
+}
+
+void zoomBy(Controls& c, float factor) {
+  c.view.radius *= factor;
+  viewer::computeCamera(c.view);
+}
+
+void setCamera(Controls& c, const scene::Camera& camera) {
+  c.view.theta = camera.theta;
+  c.view.phi = camera.phi;
+  c.view.radius = camera.radius;
+  c.view.lookatpt_x = camera.target[0];
+  c.view.lookatpt_y = camera.target[1];
+  c.view.lookatpt_z = camera.target[2];
+  c.cameraScale = camera.scale;
+  viewer::computeCamera(c.view);
+}
+
+scene::Camera cameraOf(const Controls& c) {
+  return scene::Camera{c.view.theta,
+                       c.view.phi,
+                       c.view.radius,
+                       {c.view.lookatpt_x, c.view.lookatpt_y, c.view.lookatpt_z},
+                       c.cameraScale};
+}
+
+void resetCamera(Controls& c) {
+  setCamera(c, c.startCamera);
+  viewer::onSpecialKeyUp(c.view);
+  viewer::onNormalKeyUp(c.view);
+  c.zoomHeld = false;
+}
+
+Effect onKey(Controls& c, unsigned char key, const IndexView& index) {
+  return press(c, key, index);
 }
 
 Effect onKeyUp(Controls& c) {
+  c.zoomHeld = false;
   viewer::onNormalKeyUp(c.view);
   return Effect::nothing;
 }
 
 Effect onSpecialKey(Controls& c, int key, const IndexView& index) {
-  switch (key) {
-    case kKeyHome:
-      return index.frames > 0 ? jumpTo(c, 0) : Effect::nothing;
-    case kKeyEnd:
-      return index.frames > 0 ? jumpTo(c, index.frames - 1) : Effect::nothing;
-    case kKeyPageUp:
-      return jumpBy(c, index, -pageOf(index));
-    case kKeyPageDown:
-      return jumpBy(c, index, pageOf(index));
-    default:
-      return viewer::onSpecialKey(c.view, key) == viewer::After::nothing ? Effect::nothing
-                                                                         : Effect::redraw;
-  }
+  return press(c, kSpecialKey + key, index);
 }
 
 Effect onSpecialKeyUp(Controls& c) {
@@ -318,12 +440,16 @@ Effect onSpecialKeyUp(Controls& c) {
 Effect onMouseButton(Controls& c, int button, int buttonState, int x, int y,
                      const IndexView& index) {
   const int width = c.view.WINDOW_SIZE_X, height = c.view.WINDOW_SIZE_Y;
+  if ((button == kWheelUp || button == kWheelDown) && buttonState == kButtonDown) {
+    zoomBy(c, button == kWheelUp ? kZoomStep : 1.0f / kZoomStep);
+    return Effect::redraw;
+  }
   if (button == kLeftButton && buttonState == kButtonDown) {
     if (onTimeline(y, height)) {
       c.timelineDrag = true;
       return index.frames > 0 ? jumpTo(c, timelineFrame(x, width, index)) : Effect::nothing;
     }
-    const int species = legendEntryAt(x, y, width, static_cast<int>(c.hidden.size()));
+    const int species = scene::legendRowAt(x, y, width, static_cast<int>(c.hidden.size()));
     if (species >= 0) return toggleSpecies(c, species);
   }
   if (button == kLeftButton && buttonState != kButtonDown) c.timelineDrag = false;
@@ -363,14 +489,6 @@ float timelineX(std::size_t k, int width, const IndexView& index) {
   if (span < 2) return static_cast<float>(kTimelineMargin);
   return static_cast<float>(kTimelineMargin +
                             length * static_cast<double>(k) / static_cast<double>(span - 1));
-}
-
-int legendEntryAt(int x, int y, int width, int species) {
-  // Rows of the legend are 15 pixels apart, the first square centred 10
-  // pixels below the top edge and 90 left of the right edge.
-  if (x < width - 97 || x >= width || y < 2) return -1;
-  const int q = (y - 2) / 15;
-  return q < species ? q : -1;
 }
 
 std::string timeText(double seconds) {
@@ -432,9 +550,12 @@ scene::Overlay layOutOverlay(const Controls& c, const OverlayFacts& facts) {
     const bool hidden =
         static_cast<std::size_t>(q) < c.hidden.size() && c.hidden[static_cast<std::size_t>(q)];
     const viewer::PixelPos square = viewer::legendSquareCentre(q, w, h);
-    overlay.push_back(
-        Item{Item::Kind::swatch, static_cast<float>(square.x), static_cast<float>(square.y),
-             hidden ? kHiddenSwatch : scene::speciesColour(q, n), scene::Font::label, 10.0f, ""});
+    const scene::Colour colour = static_cast<std::size_t>(q) < facts.colours.size()
+                                     ? facts.colours[static_cast<std::size_t>(q)]
+                                     : scene::speciesColour(q, n);
+    overlay.push_back(Item{Item::Kind::swatch, static_cast<float>(square.x),
+                           static_cast<float>(square.y), hidden ? kHiddenSwatch : colour,
+                           scene::Font::label, scene::legendSwatchSize(), ""});
     const viewer::PixelPos label = viewer::legendNameOrigin(q, w, h);
     overlay.push_back(text(static_cast<float>(label.x), static_cast<float>(label.y),
                            hidden ? kHiddenName : kWhite,
@@ -494,39 +615,35 @@ scene::Overlay layOutOverlay(const Controls& c, const OverlayFacts& facts) {
     }
   }
 
+  if (!facts.title.empty())
+    overlay.push_back(Item{Item::Kind::text,
+                           std::max(5.0f, (fw - 9.0f * static_cast<float>(facts.title.size())) / 2),
+                           fh - 36.0f, kWhite, scene::Font::banner, 0.0f, facts.title});
+  if (facts.scaleBar) {
+    const scene::ScaleBar bar = scene::scaleBar(cameraOf(c), h, w / 4.0);
+    if (bar.pixels > 0) {
+      overlay.push_back(box(10.0f, y + 4.0f, static_cast<float>(bar.pixels), 3.0f, kWhite));
+      overlay.push_back(text(10.0f, y + 11.0f, kWhite, bar.label));
+    }
+  }
+
   if (c.help) {
-    static constexpr const char* kHelp[][2] = {
-        {"arrows", "turn the camera"},
-        {"mouse drag", "left: turn, right: tilt, middle: distance"},
-        {"a / z", "zoom in / out"},
-        {"p", "pause / play"},
-        {"n / b", "next / previous frame"},
-        {"0", "frame 0 at the next step"},
-        {"Home / End", "first / last frame"},
-        {"PgUp / PgDn", "10 % of the frames back / forward"},
-        {"[ / ]", "half / double the playback rate"},
-        {"1 - 9", "hide / show a species (or click the legend)"},
-        {"v", "points / spheres"},
-        {"r", "region wireframes on / off"},
-        {"c", "start camera"},
-        {"s", "screenshot: tavo-step<step>.png"},
-        {"f", "follow the newest frame"},
-        {"timeline", "click or drag: go to a frame"},
-        {"h / ?", "this help"},
-        {"Escape", "quit"},
-    };
     // A dark box below the counter line, one row per key.
-    const float rows = static_cast<float>(std::size(kHelp));
+    const std::span<const KeyBinding> keys = keyBindings();
+    const float rows = static_cast<float>(keys.size());
     const float top = fh - 30.0f;
     const float bottom = top - rows * kLineHeight - 10.0f;
-    overlay.push_back(box(15.0f, bottom, 300.0f, top - bottom, kHelpBox));
+    overlay.push_back(box(15.0f, bottom, 410.0f, top - bottom, kHelpBox));
     float line = top - kLineHeight;
-    for (const auto& row : kHelp) {
-      overlay.push_back(text(25.0f, line, kWhite, row[0]));
-      overlay.push_back(text(100.0f, line, kGrey, row[1]));
+    for (const KeyBinding& k : keys) {
+      overlay.push_back(text(25.0f, line, kWhite, k.keys));
+      overlay.push_back(text(100.0f, line, kGrey, k.what));
       line -= kLineHeight;
     }
   }
+  const scene::Colour bg = facts.background;
+  if (bg.red > 0.0f || bg.green > 0.0f || bg.blue > 0.0f)
+    for (Item& item : overlay) item.outlined = item.kind == Item::Kind::text;
   return overlay;
 }
 

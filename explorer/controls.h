@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,10 @@ constexpr double kSlowestRate = 0.125;
 constexpr double kFastestFiniteRate = 512.0;
 
 struct Controls {
-  viewer::State view;  // camera, key steps, mouse buttons, window size, frame-rate counter
+  viewer::State view;         // camera, key steps, mouse buttons, window size, frame-rate counter
+  float cameraScale = 1.0f;   // the camera's scale (scene::Camera::scale)
+  scene::Camera startCamera;  // where the c key goes back to
+  bool zoomHeld = false;      // a or z is held down: it zooms as the viewer's keys do
 
   // Navigation and playback.
   std::size_t frame = 0;  // the frame to be on screen
@@ -137,6 +141,7 @@ enum class Effect {
   nothing,
   redraw,      // the picture or overlay changed
   screenshot,  // redraw and save the picture
+  fit,         // frame the molecules shown (or the regions) and redraw
   quit,
 };
 
@@ -145,6 +150,32 @@ constexpr int kKeyPageUp = 104;
 constexpr int kKeyPageDown = 105;
 constexpr int kKeyHome = 106;
 constexpr int kKeyEnd = 107;
+
+// Key codes of the table: characters as themselves, GLUT's special keys
+// from kSpecialKey up.
+constexpr int kSpecialKey = 0x100;
+
+// The explorer's keys, one row each, in the order of the help: what is
+// pressed, what it does, the codes it takes (0 ends the list) and its
+// handler (none for pointer rows). The key handlers, the help overlay and
+// tavo view --help are made from this one table.
+struct KeyBinding {
+  const char* keys;
+  const char* what;
+  int codes[10];
+  Effect (*act)(Controls& c, int code, const IndexView& index);
+};
+std::span<const KeyBinding> keyBindings();
+// The table as lines of help text, two spaces in.
+std::string keyHelp();
+
+// The camera of the controls, and the controls set to a camera.
+scene::Camera cameraOf(const Controls& c);
+void setCamera(Controls& c, const scene::Camera& camera);
+// Back to the start camera, key steps reset.
+void resetCamera(Controls& c);
+// The camera's distance times `factor`.
+void zoomBy(Controls& c, float factor);
 
 Effect onKey(Controls& c, unsigned char key, const IndexView& index);
 Effect onKeyUp(Controls& c);
@@ -170,9 +201,6 @@ std::size_t timelineFrame(int x, int width, const IndexView& index);
 // Column of frame k's marker.
 float timelineX(std::size_t k, int width, const IndexView& index);
 
-// The legend row under the pointer: a species, or -1.
-int legendEntryAt(int x, int y, int width, int species);
-
 // Physical time in s, ms, µs or ns, whichever puts the number between 1 and
 // 1000 ("0 s" for zero), four significant digits.
 std::string timeText(double seconds);
@@ -186,13 +214,19 @@ struct OverlayFacts {
   int step = 0;
   double time = 0.0;  // seconds
   IndexView index;
-  std::string frameError;  // why the frame asked for cannot be shown, or ""
-  std::string indexError;  // why the index stops, or ""
+  std::string frameError;              // why the frame asked for cannot be shown, or ""
+  std::string indexError;              // why the index stops, or ""
+  std::vector<scene::Colour> colours;  // per species; empty: the viewer's
+  scene::Colour background{0.0f, 0.0f, 0.0f};
+  bool scaleBar = false;
+  std::string title;
 };
 
 // The overlay: frame-rate and step counter at the top left (with the rate),
-// legend at the top right (hidden species greyed), timeline and status line
-// at the bottom, messages above it, and the key help when asked for.
+// legend at the top right (hidden species greyed), a title below the
+// counter, timeline and status line at the bottom, messages and the scale
+// bar above it, and the key help when asked for. On any background but
+// black the text has a black outline.
 scene::Overlay layOutOverlay(const Controls& c, const OverlayFacts& facts);
 
 // Lines of text no wider than about `width` pixels of the label font, broken

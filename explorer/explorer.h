@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "explorer/controls.h"
 #include "scene/scene.h"
@@ -47,6 +48,16 @@ struct Options {
   double sphereScale = 1.0;  // spheres drawn this many times their species' size
   int width = 500;
   int height = 500;
+  // Figure settings.
+  bool fit = false;                    // camera fitted to the first frame shown (or the regions)
+  scene::Camera camera;                // the start camera, where not fitted
+  bool autoSphereScale = false;        // sphereScale from the camera: smallest spheres 3 pixels
+  std::vector<scene::Colour> colours;  // per species; empty: the viewer's
+  std::vector<bool> hidden;            // per species: hidden at the start
+  scene::Colour background{0.0f, 0.0f, 0.0f};
+  bool scaleBar = false;
+  bool axes = true;
+  std::string title;
   Probe* probe = nullptr;
 };
 

@@ -19,6 +19,7 @@
 #include "formats/output.h"
 #include "formats/png.h"
 #include "formats/regions.h"
+#include "scene/figure.h"
 
 namespace tavo::explorer {
 
@@ -92,6 +93,9 @@ struct Session final : Remote {
 
   IndexView drawnIndex;
   double drawnAt = 0.0;
+  bool fitAsked = false;      // frame the molecules once a frame is shown
+  bool fitAtStart = false;    // the fit asked for is --camera fit
+  std::vector<double> sizes;  // per species, metres
   bool screenshotAsked = false;
   bool redrawAsked = false;  // a redisplay is pending: the event loop must not sleep
   std::exception_ptr failure;
@@ -173,15 +177,38 @@ struct Session final : Remote {
 
   // -- Drawing -------------------------------------------------------------
 
+  // Frames the molecules shown (or the regions shown) and, where asked,
+  // sizes the spheres for the new camera.
+  void fit() {
+    const std::vector<double> points = state.showRegions
+                                           ? scene::outlinePoints(picture.regions)
+                                           : scene::moleculePoints(shown, state.hidden);
+    setCamera(state, scene::fitCamera(points, state.view.WINDOW_SIZE_X, state.view.WINDOW_SIZE_Y));
+    // --camera fit makes the fitted camera the one c goes back to.
+    if (fitAtStart) state.startCamera = cameraOf(state);
+    fitAsked = fitAtStart = false;
+    sizeSpheres();
+  }
+
+  void sizeSpheres() {
+    const double factor =
+        options.autoSphereScale
+            ? scene::autoSphereScale(sizes, state.hidden, cameraOf(state), state.view.WINDOW_SIZE_Y)
+            : options.sphereScale;
+    picture.diameters.clear();
+    for (const double size : sizes) picture.diameters.push_back(size * factor);
+  }
+
   void draw() {
     redrawAsked = false;
     const int w = state.view.WINDOW_SIZE_X, h = state.view.WINDOW_SIZE_Y;
     if (!scene) scene = std::make_unique<scene::Scene>();
-    picture.camera = scene::Camera{state.view.theta, state.view.phi, state.view.radius};
+    if (state.showRegions == picture.regions.empty()) picture.regions.swap(regionsAside);
+    if (fitAsked && (shownIndex || state.showRegions)) fit();
+    picture.camera = cameraOf(state);
     picture.width = w;
     picture.height = h;
     picture.style = state.style;
-    if (state.showRegions == picture.regions.empty()) picture.regions.swap(regionsAside);
 
     facts.shown = shownIndex;
     facts.step = shownIndex ? shown.step : 0;
@@ -290,6 +317,10 @@ struct Session final : Remote {
         screenshotAsked = true;
         post();
         break;
+      case Effect::fit:
+        fitAsked = true;
+        post();
+        break;
       case Effect::quit:
         leave();
         break;
@@ -328,8 +359,20 @@ void reshape(int width, int height) {
 void keyDown(unsigned char key, int /*x*/, int /*y*/) {
   guarded([&](Session& s) { s.apply(onKey(s.state, key, s.feed.index())); });
 }
+// Whether a key release is the first half of the keyboard's repeat: the
+// server sends the press that follows it at once, with the same time.
+bool repeating() {
+  Display* display = glXGetCurrentDisplay();
+  if (display == nullptr || XEventsQueued(display, QueuedAfterReading) == 0) return false;
+  XEvent next;
+  XPeekEvent(display, &next);
+  return next.type == KeyPress;
+}
+
 void keyUp(unsigned char /*key*/, int /*x*/, int /*y*/) {
-  guarded([](Session& s) { onKeyUp(s.state); });
+  guarded([](Session& s) {
+    if (!repeating()) onKeyUp(s.state);
+  });
 }
 void specialDown(int key, int /*x*/, int /*y*/) {
   guarded([&](Session& s) { s.apply(onSpecialKey(s.state, key, s.feed.index())); });
@@ -394,8 +437,25 @@ void run(const Options& options) {
                     options.startFrame, options.follow, options.style, !regions.empty());
   for (const Species& species : movie.setup().species) {
     session.facts.names.push_back(species.name);
-    session.picture.diameters.push_back(species.size * options.sphereScale);
+    session.sizes.push_back(species.size);
   }
+  const std::size_t n = session.sizes.size();
+  session.picture.colours = options.colours;
+  for (std::size_t q = session.picture.colours.size(); q < n; ++q)
+    session.picture.colours.push_back(
+        scene::speciesColour(static_cast<int>(q), static_cast<int>(n)));
+  session.picture.background = options.background;
+  session.picture.axes = options.axes;
+  session.facts.colours = session.picture.colours;
+  session.facts.background = options.background;
+  session.facts.scaleBar = options.scaleBar;
+  session.facts.title = options.title;
+  for (std::size_t q = 0; q < n && q < options.hidden.size(); ++q)
+    session.state.hidden[q] = options.hidden[q];
+  session.state.startCamera = options.camera;
+  setCamera(session.state, options.camera);
+  session.fitAsked = session.fitAtStart = options.fit;
+  session.sizeSpheres();
   session.regionsAside = std::move(regions);
   g_module.session = &session;
 

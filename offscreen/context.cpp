@@ -145,12 +145,12 @@ std::string Context::renderer() const {
   return name != nullptr ? reinterpret_cast<const char*>(name) : "unknown";
 }
 
-void Context::readPixels(std::vector<std::uint8_t>& rgb) {
-  const std::size_t row = static_cast<std::size_t>(width_) * 3;
+void Context::readPixels(std::vector<std::uint8_t>& rgb, bool alpha) {
+  const std::size_t row = static_cast<std::size_t>(width_) * (alpha ? 4 : 3);
   scratch_.resize(row * static_cast<std::size_t>(height_));
   rgb.resize(scratch_.size());
   glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glReadPixels(0, 0, width_, height_, GL_RGB, GL_UNSIGNED_BYTE, scratch_.data());
+  glReadPixels(0, 0, width_, height_, alpha ? GL_RGBA : GL_RGB, GL_UNSIGNED_BYTE, scratch_.data());
   // OpenGL's rows run bottom-up; pictures run top-down.
   for (int y = 0; y < height_; ++y)
     std::memcpy(&rgb[static_cast<std::size_t>(y) * row],

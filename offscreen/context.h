@@ -22,10 +22,14 @@ class Context {
 
   // The largest width and height this context's renderer draws.
   int limit() const { return limit_; }
+  // The renderbuffers of the picture's colour and depth.
+  unsigned colourBuffer() const { return colour_; }
+  unsigned depthBuffer() const { return depth_; }
   std::string renderer() const;
 
-  // The picture as 8-bit RGB rows, top row first, into `rgb` (resized).
-  void readPixels(std::vector<std::uint8_t>& rgb);
+  // The picture as 8-bit RGB rows (RGBA with `alpha`), top row first, into
+  // `pixels` (resized).
+  void readPixels(std::vector<std::uint8_t>& pixels, bool alpha = false);
 
  private:
   void release();

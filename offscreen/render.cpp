@@ -26,6 +26,7 @@
 #include "formats/png.h"
 #include "offscreen/context.h"
 #include "offscreen/fontText.h"
+#include "scene/figure.h"
 
 extern char** environ;
 
@@ -327,10 +328,81 @@ class FrameReader {
   std::thread thread_;
 };
 
+// The failure of one frame, its number already in the words.
+class FrameError : public Error {
+ public:
+  using Error::Error;
+};
+
 // Error of frame `index`, keeping the cause's words.
-Error frameError(std::size_t index, const std::exception& cause) {
-  return Error("frame " + std::to_string(index) + " failed: " + cause.what());
+FrameError frameError(std::size_t index, const std::exception& cause) {
+  return FrameError("frame " + std::to_string(index) + " failed: " + cause.what());
 }
+
+// Writes pictures on a thread of its own, one at a time, while the next
+// frame is drawn. A failed picture is reported, with its frame, by the next
+// put() or by finish().
+class PictureWriter {
+ public:
+  // write(pixels, frame) writes one picture.
+  using Write = std::function<void(const std::vector<std::uint8_t>&, std::size_t)>;
+  explicit PictureWriter(Write write) : write_(std::move(write)), thread_([this] { run(); }) {}
+  ~PictureWriter() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+
+  // Hands over a copy of `pixels` once the picture before is written.
+  void put(const std::vector<std::uint8_t>& pixels, std::size_t frame) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !full_; });
+    if (failure_) std::rethrow_exception(failure_);
+    pixels_ = pixels;
+    frame_ = frame;
+    full_ = true;
+    changed_.notify_all();
+  }
+
+  // Waits for the last picture.
+  void finish() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !full_; });
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  void run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return stop_ || full_; });
+      if (!full_) return;
+      lock.unlock();
+      std::exception_ptr failure;
+      try {
+        write_(pixels_, frame_);
+      } catch (const std::exception& e) {
+        failure = std::make_exception_ptr(frameError(frame_, e));
+      }
+      lock.lock();
+      if (failure && !failure_) failure_ = failure;
+      full_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  Write write_;
+  std::vector<std::uint8_t> pixels_;
+  std::size_t frame_ = 0;
+  bool full_ = false, stop_ = false;
+  std::exception_ptr failure_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::thread thread_;
+};
 
 }  // namespace
 
@@ -378,27 +450,39 @@ struct Renderer::Impl {
   Settings settings;
   scene::Picture picture;
   std::vector<std::string> names;
+  std::vector<double> sizes;  // per species, metres
   Context context;
   scene::Scene scene;
   std::unique_ptr<FontText> text;
   scene::Overlay overlay;
   std::vector<std::uint8_t> rgb;
-  double scale = 1.0;  // overlay size against the viewer's 500-pixel window
+  double scale = 1.0;   // overlay size against the viewer's 500-pixel window
+  bool framed = false;  // the camera and sphere scale are settled
 
   Impl(const Setup& setup, const Settings& s)
-      : settings(s), context(checkedSize(s.width), checkedSize(s.height)) {
+      : settings(s), context(checkedSize(s.width), checkedSize(s.height)), scene(s.drawing) {
+    scene.setFramebuffer(context.colourBuffer(), context.depthBuffer());
     picture.camera = s.camera;
     picture.width = s.width;
     picture.height = s.height;
     picture.style = s.style;
     picture.regions = s.regions;
     picture.sphereSprites = s.sphereSprites;
+    picture.colours = s.colours;
+    picture.hidden = s.hidden;
+    picture.background = s.background;
+    picture.transparent = s.transparent;
+    picture.axes = s.axes;
+    picture.letters = s.overlay;
     for (const Species& species : setup.species) {
-      picture.diameters.push_back(species.size * s.sphereScale);
+      sizes.push_back(species.size);
       names.push_back(species.name);
     }
+    const int n = static_cast<int>(names.size());
+    for (int q = static_cast<int>(picture.colours.size()); q < n; ++q)
+      picture.colours.push_back(scene::speciesColour(q, n));
     scale = std::max(1.0, std::min(s.width, s.height) / 500.0);
-    if (s.overlay)
+    if (s.overlay || s.scaleBar || !s.title.empty())
       text = std::make_unique<FontText>(defaultFontPath(),
                                         static_cast<int>(std::lround(12.0 * scale)));
   }
@@ -410,34 +494,98 @@ struct Renderer::Impl {
     return side;
   }
 
-  // Step and time at the top left, the legend at the top right, both sized
-  // for the picture: readable from 500 x 500 up to 3840 x 2160.
+  bool shown(std::size_t q) const { return !(q < settings.hidden.size() && settings.hidden[q]); }
+
+  // The fitted camera and the automatic sphere scale, from the first frame.
+  void frame(const Frame& first) {
+    if (framed) return;
+    framed = true;
+    if (settings.fit) {
+      const std::vector<double> points = settings.regions.empty()
+                                             ? scene::moleculePoints(first, settings.hidden)
+                                             : scene::outlinePoints(settings.regions);
+      picture.camera = scene::fitCamera(points, settings.width, settings.height);
+    }
+    double factor = settings.sphereScale;
+    if (settings.autoSphereScale)
+      factor = scene::autoSphereScale(sizes, settings.hidden, picture.camera, settings.height);
+    settings.sphereScale = factor;
+    picture.diameters.clear();
+    for (const double size : sizes) picture.diameters.push_back(size * factor);
+  }
+
+  // Step and time at the top left, the legend at the top right, a title at
+  // the top and a scale bar at the bottom left, all sized for the picture:
+  // readable from 500 x 500 up to 3840 x 2160. Text is light on a dark
+  // background and dark on a light one; on any background but the
+  // viewer's black it has an outline of the other kind.
   void layOut(const Frame& frame) {
     using Item = scene::OverlayItem;
     overlay.clear();
-    const scene::Colour grey{0.8f, 0.8f, 0.8f}, white{1.0f, 1.0f, 1.0f};
+    const bool light = scene::isLight(settings.background);
+    const scene::Colour quiet =
+        light ? scene::Colour{0.2f, 0.2f, 0.2f} : scene::Colour{0.8f, 0.8f, 0.8f};
+    const scene::Colour loud =
+        light ? scene::Colour{0.0f, 0.0f, 0.0f} : scene::Colour{1.0f, 1.0f, 1.0f};
+    const bool outlined = settings.transparent || light || settings.background.red > 0.0f ||
+                          settings.background.green > 0.0f || settings.background.blue > 0.0f;
+    const scene::Colour outline =
+        light ? scene::Colour{1.0f, 1.0f, 1.0f} : scene::Colour{0.0f, 0.0f, 0.0f};
+    const auto line = [&](float x, float y, scene::Colour c, std::string s,
+                          scene::Font font = scene::Font::label) {
+      Item item{Item::Kind::text, x, y, c, font, 0, std::move(s)};
+      item.outlined = outlined;
+      item.outline = outline;
+      overlay.push_back(std::move(item));
+    };
+    const auto fs = static_cast<float>(scale);
     const float margin = static_cast<float>(std::lround(8 * scale));
-    const float line = static_cast<float>(text->lineHeight(scene::Font::label));
-    const float top = static_cast<float>(settings.height) - margin - line * 0.8f;
-    char buffer[96];
-    std::snprintf(buffer, sizeof buffer, "step %d", frame.step);
-    overlay.push_back(Item{Item::Kind::text, margin, top, grey, scene::Font::label, 0, buffer});
-    std::snprintf(buffer, sizeof buffer, "t = %.6g s", frame.time);
-    overlay.push_back(
-        Item{Item::Kind::text, margin, top - line, grey, scene::Font::label, 0, buffer});
-    int widest = 0;
-    for (const std::string& name : names)
-      widest = std::max(widest, text->width(scene::Font::label, name.c_str()));
-    const float swatch = static_cast<float>(std::lround(10 * scale));
-    const float nameX = static_cast<float>(settings.width) - margin - static_cast<float>(widest);
-    const float swatchX = nameX - swatch * 1.5f;
-    const int n = static_cast<int>(names.size());
-    for (int q = 0; q < n; ++q) {
-      const float y = top - line * static_cast<float>(q);
-      overlay.push_back(Item{Item::Kind::swatch, swatchX, y + line * 0.3f,
-                             scene::speciesColour(q, n), scene::Font::label, swatch, ""});
-      overlay.push_back(Item{Item::Kind::text, nameX, y, white, scene::Font::label, 0,
-                             names[static_cast<std::size_t>(q)]});
+    const float height = static_cast<float>(text->lineHeight(scene::Font::label));
+    const float top = static_cast<float>(settings.height) - margin - height * 0.8f;
+    if (settings.overlay) {
+      char buffer[96];
+      std::snprintf(buffer, sizeof buffer, "step %d", frame.step);
+      line(margin, top, quiet, buffer);
+      std::snprintf(buffer, sizeof buffer, "t = %.6g s", frame.time);
+      line(margin, top - height, quiet, buffer);
+      int widest = 0;
+      for (std::size_t q = 0; q < names.size(); ++q)
+        if (shown(q)) widest = std::max(widest, text->width(scene::Font::label, names[q].c_str()));
+      const float shift = scene::legendShift(widest, fs);
+      int row = 0;
+      for (std::size_t q = 0; q < names.size(); ++q) {
+        if (!shown(q)) continue;
+        const scene::LegendRow r =
+            scene::legendRow(row++, settings.width, settings.height, fs, shift);
+        overlay.push_back(Item{Item::Kind::swatch, r.swatchX, r.swatchY, picture.colours[q],
+                               scene::Font::label, scene::legendSwatchSize(fs), ""});
+        line(r.nameX, r.nameY, loud, names[q]);
+      }
+    }
+    if (!settings.title.empty()) {
+      const float banner = static_cast<float>(text->lineHeight(scene::Font::banner));
+      const float x =
+          (static_cast<float>(settings.width) -
+           static_cast<float>(text->width(scene::Font::banner, settings.title.c_str()))) /
+          2.0f;
+      line(std::max(x, margin), static_cast<float>(settings.height) - margin - banner * 0.8f, loud,
+           settings.title, scene::Font::banner);
+    }
+    if (settings.scaleBar) {
+      const scene::ScaleBar bar =
+          scene::scaleBar(picture.camera, settings.height, settings.width / 4.0);
+      if (bar.pixels > 0) {
+        const float thick = std::max(2.0f, std::round(3.0f * fs));
+        Item box;
+        box.kind = Item::Kind::box;
+        box.x = margin;
+        box.y = margin;
+        box.width = static_cast<float>(bar.pixels);
+        box.height = thick;
+        box.colour = loud;
+        overlay.push_back(box);
+        line(margin, margin + thick + std::round(4.0f * fs), loud, bar.label);
+      }
     }
   }
 };
@@ -449,11 +597,21 @@ Renderer::~Renderer() = default;
 
 std::string Renderer::rendererName() const { return impl_->context.renderer(); }
 
+scene::Camera Renderer::camera() const { return impl_->picture.camera; }
+
+double Renderer::sphereScale() const { return impl_->settings.sphereScale; }
+
+bool Renderer::software() const {
+  impl_->scene.decide();
+  return impl_->scene.software();
+}
+
 const std::vector<std::uint8_t>& Renderer::draw(const Frame& frame) {
   Impl& d = *impl_;
+  d.frame(frame);
   if (d.text) d.layOut(frame);
   d.scene.draw(frame, d.picture, d.text.get(), d.overlay);
-  d.context.readPixels(d.rgb);
+  d.context.readPixels(d.rgb, d.settings.transparent);
   return d.rgb;
 }
 
@@ -469,6 +627,8 @@ void drawFrames(const Movie& movie, const std::vector<std::size_t>& frames, Rend
       const std::vector<std::uint8_t>& rgb = renderer.draw(reader.get(i));
       reader.done(i);
       sink(rgb, frames[i]);
+    } catch (const FrameError&) {
+      throw;
     } catch (const std::exception& e) {
       throw frameError(frames[i], e);
     }
@@ -488,6 +648,8 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
                      " are selected; name a sequence with a frame number field such as "
                      "f%05d.png, or select one frame");
   if (frames.empty()) throw UsageError("no frame is selected");
+  if (settings.transparent && kind == OutputKind::video)
+    throw UsageError(output + ": a video has no transparent background; write PNG pictures");
   if (kind == OutputKind::video) requireVideoSize(settings.width, settings.height);
   Renderer renderer(movie.setup(), settings);
 
@@ -508,22 +670,31 @@ void render(const Movie& movie, const std::vector<std::size_t>& frames, const st
   // A sequence makes its folders; those still empty go again on failure.
   formats::MadeFolders folders;
   std::size_t done = 0;
-  drawFrames(movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
-    if (kind == OutputKind::video) {
-      encoder->write(rgb, index);
-    } else if (kind == OutputKind::picture) {
-      formats::writePng(file->fileName(), settings.width, settings.height, rgb, single);
-    } else {
-      const std::string path = sequenceName(output, index);
-      folders.make(std::filesystem::path(path).parent_path().string());
-      // A name of ours: a link sitting there is replaced, never written through.
-      formats::OutputFile picture(
-          path, formats::OutputRules{.inputs = inputs, .madeName = true, .byName = true});
-      formats::writePng(picture.fileName(), settings.width, settings.height, rgb, path);
-      picture.commit();
+  // PNG pictures are encoded on a thread of their own while the next frame
+  // is drawn.
+  PictureWriter pictures([&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+    if (kind == OutputKind::picture) {
+      formats::writePng(file->fileName(), settings.width, settings.height, rgb, single,
+                        settings.transparent);
+      return;
     }
+    const std::string path = sequenceName(output, index);
+    folders.make(std::filesystem::path(path).parent_path().string());
+    // A name of ours: a link sitting there is replaced, never written through.
+    formats::OutputFile picture(
+        path, formats::OutputRules{.inputs = inputs, .madeName = true, .byName = true});
+    formats::writePng(picture.fileName(), settings.width, settings.height, rgb, path,
+                      settings.transparent);
+    picture.commit();
+  });
+  drawFrames(movie, frames, renderer, [&](const std::vector<std::uint8_t>& rgb, std::size_t index) {
+    if (kind == OutputKind::video)
+      encoder->write(rgb, index);
+    else
+      pictures.put(rgb, index);
     if (progress) progress(++done);
   });
+  pictures.finish();
   if (encoder) encoder->finish();
   if (file) file->commit();
   folders.keep();

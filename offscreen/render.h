@@ -46,8 +46,20 @@ struct Settings {
   // Sphere diameters are the species' sizes times this: 1 draws molecules
   // at their physical size, larger values make small molecules visible.
   double sphereScale = 1.0;
-  bool sphereSprites = true;  // false: spheres always as instanced quads
+  bool sphereSprites = true;                           // false: spheres always as instanced quads
+  scene::Drawing drawing = scene::Drawing::automatic;  // who draws the molecules
   std::vector<scene::RegionShape> regions;
+
+  // Figure settings.
+  bool fit = false;                    // camera fitted to the first frame drawn (or the regions)
+  bool autoSphereScale = false;        // sphereScale from the camera: smallest spheres 3 pixels
+  std::vector<scene::Colour> colours;  // per species; empty: the viewer's
+  std::vector<bool> hidden;            // per species: not drawn, not in the legend
+  scene::Colour background{0.0f, 0.0f, 0.0f};
+  bool transparent = false;  // PNG pictures with an alpha channel, background clear
+  bool axes = true;
+  bool scaleBar = false;
+  std::string title;
 };
 
 // The largest picture side the offscreen renderer accepts before it has
@@ -64,10 +76,17 @@ class Renderer {
   Renderer(const Renderer&) = delete;
   Renderer& operator=(const Renderer&) = delete;
 
-  // Draws a frame; returns its picture as RGB rows, top row first, valid
-  // until the next call.
+  // Draws a frame; returns its picture as RGB rows (RGBA with a
+  // transparent background), top row first, valid until the next call.
+  // The first frame drawn fixes a fitted camera and an automatic sphere
+  // scale for the frames after it.
   const std::vector<std::uint8_t>& draw(const Frame& frame);
   std::string rendererName() const;
+  // The camera and sphere scale of the frames drawn.
+  scene::Camera camera() const;
+  double sphereScale() const;
+  // Whether the processors draw the molecules.
+  bool software() const;
 
  private:
   struct Impl;

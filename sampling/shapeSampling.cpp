@@ -16,6 +16,7 @@
 // thin, are never refused; their cost is the inverse of the passing fraction.
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <cstring>
 
 #include "datastore/dataFetcher.h"
@@ -30,7 +31,6 @@ namespace {
 constexpr double kFourThirdsPi = 4.1887902047863905;
 constexpr double kThreeOverFourPi = 0.238732414637843;
 constexpr double kOneThird = 0.3333333333333333;
-constexpr double kPi = 3.141592653589793;
 constexpr double kOneOverPi = 0.3183098861837907;
 constexpr double kTwoPi = 6.283185307179586;
 
@@ -133,8 +133,8 @@ double random_radius_3Dhomogeneous(double r1, double r2) {
 double random_radius_2Dhomogeneous(double r1, double r2) {
   requireRadius("random_radius_2Dhomogeneous", r1);
   requireRadius("random_radius_2Dhomogeneous", r2);
-  double a1 = (kPi * r1) * r1;
-  double a2 = (kPi * r2) * r2;
+  double a1 = (std::numbers::pi * r1) * r1;
+  double a2 = (std::numbers::pi * r2) * r2;
   double v = random_number(a1, a2);
   return std::sqrt(v * kOneOverPi);
 }

@@ -7,17 +7,21 @@
 #include <GL/glext.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <numbers>
 
 #include "formats/error.h"
 #include "geometry/geometry.h"
+#include "scene/figure.h"
+#include "scene/raster.h"
 
 namespace tavo::scene {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Sphere impostors. Each molecule is drawn as a screen-facing square just
 // large enough to hold its sphere's outline under perspective: a point
@@ -104,6 +108,30 @@ void main() {
 }
 )";
 
+// The processors' picture over the frame: its drawn pixels replace the
+// frame's, and for spheres their depth goes into the depth buffer. The
+// picture's rows run top-down.
+constexpr char kImageVertex[] = R"(
+layout(location = 0) in vec2 corner;
+void main() { gl_Position = vec4(corner, 0.0, 1.0); }
+)";
+
+constexpr char kImageFragment[] = R"(
+uniform sampler2D colours;
+uniform usampler2D depths;
+uniform int rows;
+uniform bool withDepth;
+out vec4 fragColour;
+void main() {
+  ivec2 p = ivec2(gl_FragCoord.xy);
+  p.y = rows - 1 - p.y;
+  vec4 c = texelFetch(colours, p, 0);
+  if (c.a == 0.0) discard;
+  fragColour = c;
+  gl_FragDepth = withDepth ? float(texelFetch(depths, p, 0).r) / 16777215.0 : gl_FragCoord.z;
+}
+)";
+
 constexpr char kVersion[] = "#version 330 compatibility\n";
 
 GLuint compile(GLenum kind, const char* body, bool withReach) {
@@ -132,7 +160,7 @@ void circle(const double c[3], double r, int a, int b) {
   glBegin(GL_LINE_LOOP);
   for (int k = 0; k < kSegments; ++k) {
     double p[3] = {c[0], c[1], c[2]};
-    const double angle = 2.0 * kPi * k / kSegments;
+    const double angle = 2.0 * std::numbers::pi * k / kSegments;
     p[a] += r * std::cos(angle);
     p[b] += r * std::sin(angle);
     vertex(p[0], p[1], p[2]);
@@ -172,7 +200,7 @@ void cylinderOutline(const double c[3], double r, double l) {
   }
   glBegin(GL_LINES);
   for (int k = 0; k < 4; ++k) {
-    const double angle = kPi / 2 * k;
+    const double angle = std::numbers::pi / 2 * k;
     const double y = c[1] + r * std::cos(angle), z = c[2] + r * std::sin(angle);
     vertex(c[0] - l / 2, y, z);
     vertex(c[0] + l / 2, y, z);
@@ -186,13 +214,13 @@ void cylinderOutline(const double c[3], double r, double l) {
 // Projections
 // ---------------------------------------------------------------------------
 
-void setProjection(int width, int height) {
+void setProjection(int width, int height, double nearPlane, double farPlane) {
   const int usedHeight = height == 0 ? 1 : height;
   const float ratio = static_cast<float>(width) / static_cast<float>(usedHeight);
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glViewport(0, 0, width, usedHeight);
-  gluPerspective(kFieldOfView, ratio, kNearPlane, kFarPlane);
+  gluPerspective(kFieldOfView, ratio, nearPlane, farPlane);
   glMatrixMode(GL_MODELVIEW);
 }
 
@@ -228,6 +256,14 @@ void drawOverlay(const Overlay& overlay, int width, int height, TextPainter& pai
   glPushMatrix();
   glLoadIdentity();
   for (const OverlayItem& item : overlay) {
+    if (item.kind == OverlayItem::Kind::text && item.outlined) {
+      glColor3f(item.outline.red, item.outline.green, item.outline.blue);
+      for (int dx = -1; dx <= 1; ++dx)
+        for (int dy = -1; dy <= 1; ++dy)
+          if (dx != 0 || dy != 0)
+            painter.text(item.x + static_cast<float>(dx), item.y + static_cast<float>(dy),
+                         item.font, item.text.c_str());
+    }
     glColor3f(item.colour.red, item.colour.green, item.colour.blue);
     if (item.kind == OverlayItem::Kind::text) {
       painter.text(item.x, item.y, item.font, item.text.c_str());
@@ -246,6 +282,15 @@ void drawOverlay(const Overlay& overlay, int width, int height, TextPainter& pai
 
 void clearAndDrawAxes() {
   glClear(GL_COLOR_BUFFER_BIT);
+  drawAxes();
+}
+
+void clear(Colour background, float alpha) {
+  glClearColor(background.red, background.green, background.blue, alpha);
+  glClear(GL_COLOR_BUFFER_BIT);
+}
+
+void drawAxes() {
   glLineWidth(0.2f);
   glBegin(GL_LINES);
   glColor3f(0.1f, 0.1f, 0.1f);
@@ -258,10 +303,10 @@ void clearAndDrawAxes() {
   glEnd();
 }
 
-void drawAxisLetters(TextPainter& painter) {
+void drawAxisLetters(TextPainter& painter, Colour colour) {
   static constexpr float kEnds[3][3] = {{1.5f, 0, 0}, {0, 1.5f, 0}, {0, 0, 1.5f}};
   static constexpr const char* kLetters[3] = {"x", "y", "z"};
-  glColor3f(1, 1, 1);
+  glColor3f(colour.red, colour.green, colour.blue);
   for (int axis = 0; axis < 3; ++axis) painter.textAt(kEnds[axis], Font::label, kLetters[axis]);
 }
 
@@ -303,6 +348,13 @@ void drawRegions(const std::vector<RegionShape>& regions, Colour colour) {
 // ---------------------------------------------------------------------------
 
 struct Scene::Impl {
+  explicit Impl(Drawing d) : drawing(d) {}
+
+  // Who draws the molecules, settled on first use.
+  Drawing drawing;
+  bool decided = false;
+  bool software = false;
+
   // Scratch: one species' scene coordinates and colours.
   std::vector<float> vertices;
   std::vector<float> colours;
@@ -398,44 +450,335 @@ struct Scene::Impl {
     const float size = 2.0f * focal * r * 1.16f / nearest * 2.2f + 2.0f;
     return size <= largestPoint;
   }
+
+  // The processors' rasteriser and the picture it hands to OpenGL.
+  std::unique_ptr<Rasteriser> rasteriser;
+  RasterImage image;
+  GLuint imageProgram = 0, imageArray = 0, imageBuffer = 0;
+  GLuint colourTexture = 0, depthTexture = 0;
+  GLint rowsUniform = -1, depthUniform = -1;
+  int textureWidth = 0, textureHeight = 0;
+
+  void decide() {
+    if (decided) return;
+    decided = true;
+    Drawing d = drawing;
+    if (d == Drawing::automatic) {
+      const char* forced = std::getenv("TAVO_DRAWING");
+      if (forced != nullptr && std::strcmp(forced, "software") == 0) d = Drawing::software;
+      if (forced != nullptr && std::strcmp(forced, "opengl") == 0) d = Drawing::opengl;
+    }
+    if (d == Drawing::automatic) {
+      const GLubyte* name = glGetString(GL_RENDERER);
+      const char* renderer = name != nullptr ? reinterpret_cast<const char*>(name) : "";
+      d = std::strstr(renderer, "llvmpipe") != nullptr ||
+                  std::strstr(renderer, "softpipe") != nullptr ||
+                  std::strstr(renderer, "swrast") != nullptr
+              ? Drawing::software
+              : Drawing::opengl;
+    }
+    software = d == Drawing::software;
+    if (!software) return;
+    // The picture goes to OpenGL through a shader of GLSL 3.30, and in place
+    // through a copy of images (OpenGL 4.3): where either is missing, OpenGL
+    // draws, or the picture is drawn over the frame.
+    try {
+      makeImageProgram();
+    } catch (const Error&) {
+      software = false;
+      return;
+    }
+    GLint major = 0, minor = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    if (major * 10 + minor < 43 && !hasExtension("GL_ARB_copy_image"))
+      targetColour = targetDepth = 0;
+  }
+
+  static bool hasExtension(const char* name) {
+    GLint count = 0;
+    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+    for (GLint i = 0; i < count; ++i) {
+      const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+      if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+    }
+    return false;
+  }
+
+  // The transform OpenGL holds now.
+  static RasterView currentView() {
+    RasterView view;
+    glGetFloatv(GL_MODELVIEW_MATRIX, view.modelView);
+    glGetFloatv(GL_PROJECTION_MATRIX, view.projection);
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    view.width = viewport[2];
+    view.height = viewport[3];
+    return view;
+  }
+
+  Rasteriser& processors() {
+    if (!rasteriser) rasteriser = std::make_unique<Rasteriser>();
+    return *rasteriser;
+  }
+
+  void makeImageProgram() {
+    const GLuint vs = compile(GL_VERTEX_SHADER, kImageVertex, false);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, kImageFragment, false);
+    imageProgram = glCreateProgram();
+    glAttachShader(imageProgram, vs);
+    glAttachShader(imageProgram, fs);
+    glLinkProgram(imageProgram);
+    glDeleteShader(vs);
+    glDeleteShader(fs);
+    GLint ok = GL_FALSE;
+    glGetProgramiv(imageProgram, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE) throw Error("picture shader does not link");
+    glUseProgram(imageProgram);
+    glUniform1i(glGetUniformLocation(imageProgram, "colours"), 0);
+    glUniform1i(glGetUniformLocation(imageProgram, "depths"), 1);
+    rowsUniform = glGetUniformLocation(imageProgram, "rows");
+    depthUniform = glGetUniformLocation(imageProgram, "withDepth");
+    glUseProgram(0);
+
+    static constexpr float kCorners[8] = {-1, -1, 1, -1, -1, 1, 1, 1};
+    glGenBuffers(1, &imageBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, imageBuffer);
+    glBufferData(GL_ARRAY_BUFFER, sizeof kCorners, kCorners, GL_STATIC_DRAW);
+    glGenVertexArrays(1, &imageArray);
+    glBindVertexArray(imageArray);
+    glEnableVertexAttribArray(0);
+    glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, nullptr);
+    glBindVertexArray(0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    GLuint names[2];
+    glGenTextures(2, names);
+    colourTexture = names[0];
+    depthTexture = names[1];
+    for (GLuint t : names) {
+      glBindTexture(GL_TEXTURE_2D, t);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+
+  // The framebuffer's own colour and depth buffers, where the scene was told
+  // them: the picture is then copied into them whole, no drawing needed.
+  GLuint targetColour = 0, targetDepth = 0;
+  bool depthAfter = true;  // the spheres' depth is wanted by what is drawn after them
+  GLuint copyDepthTexture = 0;
+  int copyWidth = 0, copyHeight = 0;
+
+  // The frame drawn so far into `image`, rows top-down, for the processors
+  // to draw over: the framebuffer keeps its rows top-down, as a window does.
+  void fetchFrame(const RasterView& view) {
+    if (imageProgram == 0) makeImageProgram();
+    image.width = view.width;
+    image.height = view.height;
+    image.rgba.resize(static_cast<std::size_t>(view.width) * view.height);
+    resizeCopyTextures(view.width, view.height);
+    glCopyImageSubData(targetColour, GL_RENDERBUFFER, 0, 0, 0, 0, colourTexture, GL_TEXTURE_2D, 0,
+                       0, 0, 0, view.width, view.height, 1);
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.rgba.data());
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+
+  void resizeCopyTextures(int width, int height) {
+    if (width == copyWidth && height == copyHeight) return;
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    if (copyDepthTexture == 0) {
+      glGenTextures(1, &copyDepthTexture);
+      glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
+    glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, width, height, 0, GL_DEPTH_COMPONENT,
+                 GL_UNSIGNED_INT, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    copyWidth = textureWidth = width;
+    copyHeight = textureHeight = height;
+  }
+
+  // `image` copied into the framebuffer whole, and with `withDepth` its depth
+  // into the depth buffer.
+  void storeFrame(bool withDepth) {
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                    image.rgba.data());
+    glCopyImageSubData(colourTexture, GL_TEXTURE_2D, 0, 0, 0, 0, targetColour, GL_RENDERBUFFER, 0,
+                       0, 0, 0, image.width, image.height, 1);
+    if (withDepth && targetDepth != 0) {
+      // 24-bit depth as the high bits of 32-bit normalised values.
+      for (std::uint32_t& v : image.depth) v <<= 8;
+      glBindTexture(GL_TEXTURE_2D, copyDepthTexture);
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_DEPTH_COMPONENT,
+                      GL_UNSIGNED_INT, image.depth.data());
+      glCopyImageSubData(copyDepthTexture, GL_TEXTURE_2D, 0, 0, 0, 0, targetDepth, GL_RENDERBUFFER,
+                         0, 0, 0, 0, image.width, image.height, 1);
+      glEnable(GL_DEPTH_TEST);
+      glDepthFunc(GL_LESS);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+  }
+
+  // Draws `image` over the frame: its pixels where it has any, and with
+  // `withDepth` their depth into the depth buffer.
+  void showImage(bool withDepth) {
+    if (imageProgram == 0) makeImageProgram();
+    if (image.width <= 0 || image.height <= 0) return;
+    copyWidth = copyHeight = 0;
+    const bool resized = image.width != textureWidth || image.height != textureHeight;
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, colourTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    if (resized)
+      glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, image.width, image.height, 0, GL_RGBA,
+                   GL_UNSIGNED_BYTE, image.rgba.data());
+    else
+      glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                      image.rgba.data());
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, depthTexture);
+    if (withDepth) {
+      if (resized || depthWidth != image.width || depthHeight != image.height)
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_R32UI, image.width, image.height, 0, GL_RED_INTEGER,
+                     GL_UNSIGNED_INT, image.depth.data());
+      else
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, image.width, image.height, GL_RED_INTEGER,
+                        GL_UNSIGNED_INT, image.depth.data());
+      depthWidth = image.width;
+      depthHeight = image.height;
+    }
+    textureWidth = image.width;
+    textureHeight = image.height;
+
+    const GLboolean blend = glIsEnabled(GL_BLEND);
+    glDisable(GL_BLEND);
+    if (withDepth) {
+      glEnable(GL_DEPTH_TEST);
+      glDepthFunc(GL_ALWAYS);
+    } else {
+      glDisable(GL_DEPTH_TEST);
+    }
+    glUseProgram(imageProgram);
+    glUniform1i(rowsUniform, image.height);
+    glUniform1i(depthUniform, withDepth ? 1 : 0);
+    glBindVertexArray(imageArray);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindVertexArray(0);
+    glUseProgram(0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    if (withDepth) glDepthFunc(GL_LESS);
+    if (blend) glEnable(GL_BLEND);
+  }
+  int depthWidth = 0, depthHeight = 0;
 };
 
-Scene::Scene() : impl_(std::make_unique<Impl>()) {}
+Scene::Scene(Drawing drawing) : impl_(std::make_unique<Impl>(drawing)) {}
 
 Scene::~Scene() {
   // Without a current context these calls do nothing; the names then go
   // with the context.
-  if (impl_->quads.name == 0) return;
-  glDeleteBuffers(1, &impl_->cornerBuffer);
-  glDeleteBuffers(1, &impl_->centreBuffer);
-  glDeleteVertexArrays(1, &impl_->quadArray);
-  glDeleteVertexArrays(1, &impl_->spriteArray);
-  glDeleteProgram(impl_->quads.name);
-  glDeleteProgram(impl_->sprites.name);
+  Impl& d = *impl_;
+  if (d.imageProgram != 0) {
+    const GLuint textures[3] = {d.colourTexture, d.depthTexture, d.copyDepthTexture};
+    glDeleteTextures(d.copyDepthTexture != 0 ? 3 : 2, textures);
+    glDeleteBuffers(1, &d.imageBuffer);
+    glDeleteVertexArrays(1, &d.imageArray);
+    glDeleteProgram(d.imageProgram);
+  }
+  if (d.quads.name == 0) return;
+  glDeleteBuffers(1, &d.cornerBuffer);
+  glDeleteBuffers(1, &d.centreBuffer);
+  glDeleteVertexArrays(1, &d.quadArray);
+  glDeleteVertexArrays(1, &d.spriteArray);
+  glDeleteProgram(d.quads.name);
+  glDeleteProgram(d.sprites.name);
 }
 
+bool Scene::software() const { return impl_->software; }
+
+void Scene::setFramebuffer(unsigned colour, unsigned depth) {
+  impl_->targetColour = colour;
+  impl_->targetDepth = depth;
+}
+
+void Scene::decide() { impl_->decide(); }
+
 void Scene::drawPoints(const Frame& frame) {
+  const int n = static_cast<int>(frame.positions.size());
+  std::vector<Colour> colours;
+  for (int s = 0; s < n; ++s) colours.push_back(speciesColour(s, n));
+  drawPoints(frame, colours, {});
+}
+
+void Scene::drawPoints(const Frame& frame, const std::vector<Colour>& speciesColours,
+                       const std::vector<bool>& hidden) {
+  Impl& d = *impl_;
+  d.decide();
+  const int n = static_cast<int>(frame.positions.size());
+  const auto colourOf = [&](int s) {
+    return static_cast<std::size_t>(s) < speciesColours.size() ? speciesColours[s]
+                                                               : speciesColour(s, n);
+  };
+  const auto isHidden = [&](int s) {
+    return static_cast<std::size_t>(s) < hidden.size() && hidden[s];
+  };
+  if (d.software) {
+    GLfloat size = 1.0f;
+    glGetFloatv(GL_POINT_SIZE, &size);
+    GLfloat range[2] = {1.0f, 1.0f};
+    glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, range);
+    const RasterView view = Impl::currentView();
+    const bool inPlace = d.targetColour != 0;
+    if (inPlace) d.fetchFrame(view);
+    d.processors().points(frame, speciesColours, hidden, std::clamp(size, range[0], range[1]), view,
+                          d.image, inPlace);
+    if (inPlace)
+      d.storeFrame(false);
+    else
+      d.showImage(false);
+    // Leave the current colour as drawing the last species leaves it.
+    for (int s = n - 1; s >= 0; --s) {
+      if (isHidden(s) || frame.positions[static_cast<std::size_t>(s)].empty()) continue;
+      const Colour c = colourOf(s);
+      glColor3f(c.red, c.green, c.blue);
+      break;
+    }
+    return;
+  }
   // One vertex array per species. The colour goes with every vertex, as it
   // does in one begin/end pair per molecule; a constant colour for the whole
   // array is rounded differently by some rasterisers (0.5 of orange becomes
   // 127 or 128).
-  const int n = static_cast<int>(frame.positions.size());
   glEnableClientState(GL_VERTEX_ARRAY);
   glEnableClientState(GL_COLOR_ARRAY);
   for (int s = 0; s < n; ++s) {
-    impl_->fill(frame, static_cast<std::size_t>(s));
-    if (impl_->vertices.empty()) continue;
-    const Colour c = speciesColour(s, n);
-    std::vector<float>& colours = impl_->colours;
-    colours.resize(impl_->vertices.size());
+    if (isHidden(s)) continue;
+    d.fill(frame, static_cast<std::size_t>(s));
+    if (d.vertices.empty()) continue;
+    const Colour c = colourOf(s);
+    std::vector<float>& colours = d.colours;
+    colours.resize(d.vertices.size());
     for (std::size_t k = 0; k < colours.size(); k += 3) {
       colours[k] = c.red;
       colours[k + 1] = c.green;
       colours[k + 2] = c.blue;
     }
-    glVertexPointer(3, GL_FLOAT, 0, impl_->vertices.data());
+    glVertexPointer(3, GL_FLOAT, 0, d.vertices.data());
     glColorPointer(3, GL_FLOAT, 0, colours.data());
-    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(impl_->vertices.size() / 3));
+    glDrawArrays(GL_POINTS, 0, static_cast<GLsizei>(d.vertices.size() / 3));
     // Leave the current colour as one begin/end pair per molecule leaves it.
     glColor3f(c.red, c.green, c.blue);
   }
@@ -445,19 +788,41 @@ void Scene::drawPoints(const Frame& frame) {
 
 void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters,
                         bool allowSprites) {
-  Impl& d = *impl_;
-  if (d.quads.name == 0) d.makeSpherePrograms();
   const int n = static_cast<int>(frame.positions.size());
+  std::vector<Colour> colours;
+  for (int s = 0; s < n; ++s) colours.push_back(speciesColour(s, n));
+  drawSpheres(frame, diameters, colours, {}, allowSprites);
+}
+
+void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters,
+                        const std::vector<Colour>& speciesColours, const std::vector<bool>& hidden,
+                        bool allowSprites) {
+  Impl& d = *impl_;
+  d.decide();
+  const int n = static_cast<int>(frame.positions.size());
+  glClear(GL_DEPTH_BUFFER_BIT);
+  if (d.software) {
+    const RasterView view = Impl::currentView();
+    const bool inPlace = d.targetColour != 0;
+    if (inPlace) d.fetchFrame(view);
+    d.processors().spheres(frame, speciesColours, hidden, diameters, view, d.image, inPlace);
+    if (inPlace)
+      d.storeFrame(d.depthAfter);
+    else
+      d.showImage(true);
+    return;
+  }
+  if (d.quads.name == 0) d.makeSpherePrograms();
   GLint viewport[4] = {0, 0, 1, 1};
   glGetIntegerv(GL_VIEWPORT, viewport);
   GLfloat modelView[16];
   glGetFloatv(GL_MODELVIEW_MATRIX, modelView);
   const float focal = static_cast<float>(focalPixels(viewport[3]));
-  glClear(GL_DEPTH_BUFFER_BIT);
   glEnable(GL_DEPTH_TEST);
   glDepthFunc(GL_LESS);
   glEnable(GL_PROGRAM_POINT_SIZE);
   for (int s = 0; s < n; ++s) {
+    if (static_cast<std::size_t>(s) < hidden.size() && hidden[s]) continue;
     const double diameter = static_cast<std::size_t>(s) < diameters.size() ? diameters[s] : 0.0;
     if (!(diameter > 0.0)) continue;  // a species without size has nothing to show
     d.fill(frame, static_cast<std::size_t>(s));
@@ -465,7 +830,8 @@ void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters
     const float r = static_cast<float>(diameter * kSceneScale / 2.0);
     const bool sprites = allowSprites && d.spritesFit(modelView, r, focal);
     const Impl::Program& p = sprites ? d.sprites : d.quads;
-    const Colour c = speciesColour(s, n);
+    const Colour c = static_cast<std::size_t>(s) < speciesColours.size() ? speciesColours[s]
+                                                                         : speciesColour(s, n);
     glUseProgram(p.name);
     glUniform1f(p.radius, r);
     glUniform3f(p.colour, c.red, c.green, c.blue);
@@ -489,21 +855,30 @@ void Scene::drawSpheres(const Frame& frame, const std::vector<double>& diameters
 
 void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painter,
                  const Overlay& overlay) {
-  setProjection(picture.width, picture.height);
-  static constexpr float kOrigin[3] = {0.0f, 0.0f, 0.0f};
-  loadView(lookAt(placeEye(picture.camera, kOrigin), picture.camera));
-  clearAndDrawAxes();
+  const Camera& camera = picture.camera;
+  setProjection(picture.width, picture.height, nearPlane(camera), farPlane(camera));
+  loadView(lookAt(placeEye(camera, camera.target), camera));
+  clear(picture.background, picture.transparent ? 0.0f : 1.0f);
+  if (picture.axes) drawAxes();
+  std::vector<Colour> colours = picture.colours;
+  const int n = static_cast<int>(frame.positions.size());
+  for (int s = static_cast<int>(colours.size()); s < n; ++s) colours.push_back(speciesColour(s, n));
   if (picture.style == Style::points) {
-    glPointSize(moleculePointSize(picture.camera.radius));
-    drawPoints(frame);
+    glPointSize(cameraPointSize(camera));
+    drawPoints(frame, colours, picture.hidden);
   } else {
-    drawSpheres(frame, picture.diameters, picture.sphereSprites);
+    // Nothing after the spheres tests depth but region outlines.
+    impl_->depthAfter = !picture.regions.empty();
+    drawSpheres(frame, picture.diameters, colours, picture.hidden, picture.sphereSprites);
+    impl_->depthAfter = true;
   }
   // Region outlines are hidden where spheres stand in front of them.
   if (!picture.regions.empty()) drawRegions(picture.regions, picture.regionColour);
   glDisable(GL_DEPTH_TEST);
   if (painter != nullptr) {
-    drawAxisLetters(*painter);
+    if (picture.axes && picture.letters)
+      drawAxisLetters(*painter, isLight(picture.background) ? Colour{0.0f, 0.0f, 0.0f}
+                                                            : Colour{1.0f, 1.0f, 1.0f});
     drawOverlay(overlay, picture.width, picture.height, *painter);
   }
 }

@@ -2,12 +2,11 @@
 #include "scene/view.h"
 
 #include <cmath>
+#include <numbers>
 
 namespace tavo::scene {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // Below this ratio of horizontal to total length the look vector counts as
 // parallel to the up vector +y: the view's side vector would vanish and the
@@ -65,9 +64,10 @@ Colour speciesColour(int s, int n) {
   // With one species t would be 0 / 0; it gets t = 0, the first species'
   // green, like the first species of any larger set.
   const float t = n > 1 ? static_cast<float>(s) / static_cast<float>(n - 1) : 0.0f;
-  const double a = kPi * double{t};
-  return Colour{static_cast<float>(std::sin(a)), static_cast<float>(std::sin(a + kPi / 3.0)),
-                static_cast<float>(std::sin(a - 2.0 * kPi / 3.0))};
+  const double a = std::numbers::pi * double{t};
+  return Colour{static_cast<float>(std::sin(a)),
+                static_cast<float>(std::sin(a + std::numbers::pi / 3.0)),
+                static_cast<float>(std::sin(a - 2.0 * std::numbers::pi / 3.0))};
 }
 
 float moleculePointSize(float radius) {
@@ -80,7 +80,15 @@ float moleculePointSize(float radius) {
   return size;
 }
 
-double focalPixels(int height) { return height / 2.0 / std::tan(kFieldOfView / 2.0 * kPi / 180.0); }
+double nearPlane(const Camera& camera) { return kNearPlane * camera.scale; }
+double farPlane(const Camera& camera) { return kFarPlane * camera.scale; }
+float cameraPointSize(const Camera& camera) {
+  return moleculePointSize(camera.scale > 0.0f ? camera.radius / camera.scale : camera.radius);
+}
+
+double focalPixels(int height) {
+  return height / 2.0 / std::tan(kFieldOfView / 2.0 * std::numbers::pi / 180.0);
+}
 
 double sphereOutlinePixels(double diameter, double distance, int height) {
   // The outline is the circle where the cone from the eye touches the

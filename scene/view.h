@@ -20,9 +20,15 @@ constexpr double kFarPlane = 1000.0;
 
 // The camera: spherical coordinates about the point looked at.
 struct Camera {
-  float theta = 1.0f;    // azimuth about +y, radians, from +x toward +z
-  float phi = 1.0f;      // polar angle, radians, from +y
-  float radius = 15.0f;  // distance from the eye to the point looked at
+  float theta = 1.0f;                    // azimuth about +y, radians, from +x toward +z
+  float phi = 1.0f;                      // polar angle, radians, from +y
+  float radius = 15.0f;                  // distance from the eye to the point looked at
+  float target[3] = {0.0f, 0.0f, 0.0f};  // the point looked at, scene units
+  // Size of the scene against the viewer's: the near and far planes lie
+  // this many times as far, and points are as large as the viewer draws
+  // them from radius / scale (a camera framing a small cell sees it as the
+  // viewer sees a large one).
+  float scale = 1.0f;
 };
 
 // Where a camera puts the eye: its position and the vector from it to the
@@ -54,6 +60,12 @@ struct Colour {
 // sin(pi t + pi/3), sin(pi t - 2pi/3)), negatives left for OpenGL to clamp.
 // A single species (0 / 0) is drawn in the first species' green.
 Colour speciesColour(int s, int n);
+
+// Near and far planes of a camera.
+double nearPlane(const Camera& camera);
+double farPlane(const Camera& camera);
+// Point size of a camera: moleculePointSize(radius / scale).
+float cameraPointSize(const Camera& camera);
 
 // Molecule point size for a camera distance: 20 / radius. OpenGL refuses a
 // size that is not positive, so a negative distance gives 20 / |radius| (the

@@ -26,7 +26,7 @@ set(offers_datastore dataFetcher.h errorLog.h liveMolecules.h)  # the last two: 
 set(offers_sampling randomNumber.h)
 set(offers_geometry geometry.h)
 set(offers_trajectory trajectory.h)
-set(offers_scene scene.h view.h)
+set(offers_scene scene.h view.h figure.h)
 set(offers_viewer glutCommon.h)  # the GLUT window code the explorer shares
 set(offers_offscreen render.h)
 set(offers_explorer explorer.h)

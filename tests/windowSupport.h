@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <numbers>
 #include <string>
 #include <thread>
 #include <vector>
@@ -196,7 +197,7 @@ inline void project(const double p[3], double& px, double& py) {
                        s[0] * f[1] - s[1] * f[0]};
   const double d[3] = {p[0] - eye[0], p[1] - eye[1], p[2] - eye[2]};
   const double depth = d[0] * f[0] + d[1] * f[1] + d[2] * f[2];
-  const double cot = 1.0 / std::tan(22.5 * 3.141592653589793 / 180.0);
+  const double cot = 1.0 / std::tan(22.5 * std::numbers::pi / 180.0);
   const double nx = (d[0] * s[0] + d[1] * s[1] + d[2] * s[2]) * cot / depth;
   const double ny = (d[0] * u[0] + d[1] * u[1] + d[2] * u[2]) * cot / depth;
   px = (nx + 1) / 2 * 500;

@@ -3,15 +3,15 @@
 // playback step. The GLUT callbacks in glutCommon.cpp wrap
 // these and do the drawing.
 #include <cmath>
+#include <numbers>
 
 #include "datastore/dataFetcher.h"
+#include "scene/figure.h"
 #include "viewer/glutCommon.h"
 
 namespace tavo::viewer {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
 
 // GLUT's codes, repeated here so that this file needs no GLUT header.
 constexpr int kKeyLeft = 100;
@@ -77,10 +77,12 @@ void countFrame(State& s, float now) {
 }
 
 PixelPos legendSquareCentre(int q, int width, int height) {
-  return PixelPos{width - 90, height - 15 * q - 10};
+  const scene::LegendRow row = scene::legendRow(q, width, height);
+  return PixelPos{static_cast<int>(row.swatchX), static_cast<int>(row.swatchY)};
 }
 PixelPos legendNameOrigin(int q, int width, int height) {
-  return PixelPos{width - 80, height - 15 * q - 15};
+  const scene::LegendRow row = scene::legendRow(q, width, height);
+  return PixelPos{static_cast<int>(row.nameX), static_cast<int>(row.nameY)};
 }
 PixelPos counterLineOrigin(int /*width*/, int height) { return PixelPos{5, height - 10}; }
 PixelPos helpLineOrigin(int width, int /*height*/) { return PixelPos{width - 250, 5}; }
@@ -165,9 +167,9 @@ After onActiveMotion(State& s, int x, int y) {
   const double w = s.WINDOW_SIZE_X;
   const double h = s.WINDOW_SIZE_Y;
   if (s.LEFT_MOUSE_DOWN) {
-    s.theta = static_cast<float>(x / w * 2.0 * kPi);
+    s.theta = static_cast<float>(x / w * 2.0 * std::numbers::pi);
   } else if (s.RIGHT_MOUSE_DOWN) {
-    s.phi = static_cast<float>(y / h * kPi);
+    s.phi = static_cast<float>(y / h * std::numbers::pi);
   } else if (s.MIDDLE_BUTTON_DOWN) {
     s.radius = static_cast<float>(y / 100.0);
   }
@@ -178,8 +180,8 @@ After onPassiveMotion(State& s, int x, int y) {
   if (s.WINDOW_SIZE_X <= 0 || s.WINDOW_SIZE_Y <= 0) return After::nothing;
   const double w = s.WINDOW_SIZE_X;
   const double h = s.WINDOW_SIZE_Y;
-  s.theta = static_cast<float>((x / w + x / w) * 2.0 * kPi);
-  s.phi = static_cast<float>(y / h * 2.0 * kPi);
+  s.theta = static_cast<float>((x / w + x / w) * 2.0 * std::numbers::pi);
+  s.phi = static_cast<float>(y / h * 2.0 * std::numbers::pi);
   return After::newView;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <limits>
 #include <string>
@@ -45,24 +46,23 @@ namespace tavosim {
 // ---------------------------------------------------------------------------
 
 namespace {
-constexpr double kPi = 3.141592653589793;
 }
 
 double rateForRadius(double radius, double dSum, double dt) {
   if (radius <= 0) return 0;
-  const double kAct = 4.0 * kPi * radius * radius * radius / (3.0 * dt);
+  const double kAct = 4.0 * std::numbers::pi * radius * radius * radius / (3.0 * dt);
   if (dSum <= 0) return kAct;
-  const double kDiff = 4.0 * kPi * dSum * radius;
+  const double kDiff = 4.0 * std::numbers::pi * dSum * radius;
   return 1.0 / (1.0 / kAct + 1.0 / kDiff);
 }
 
 double reactionRadius(double kf, double dSum, double dt) {
   if (!(kf > 0) || !(dt > 0)) return 0;
   // The large-step radius alone gives a rate no higher than kf: a lower bound.
-  double lo = std::cbrt(3.0 * kf * dt / (4.0 * kPi));
+  double lo = std::cbrt(3.0 * kf * dt / (4.0 * std::numbers::pi));
   if (dSum <= 0) return lo;
   // A finite kf needs kf < 4 pi dSum sigma, so sigma > kf / (4 pi dSum).
-  lo = std::max(lo, kf / (4.0 * kPi * dSum));
+  lo = std::max(lo, kf / (4.0 * std::numbers::pi * dSum));
   double hi = 2.0 * lo;
   while (rateForRadius(hi, dSum, dt) < kf) hi *= 2.0;
   for (int i = 0; i < 200 && lo < hi; ++i) {

@@ -258,10 +258,20 @@ TEST(Keys, PictureKeysAndTheViewersCamera) {
   EXPECT_EQ(press(c, 's', index), Effect::screenshot);
   EXPECT_EQ(press(c, 27, index), Effect::quit);
 
-  // The camera moves as the viewer's does ('a' once: 15 - 0.06), and 'c'
-  // brings back the start.
+  // A tap of 'a' zooms in by 10 %; held (pressed again before its release),
+  // it zooms as the viewer's does (15 x 0.9 - 0.06); the wheel zooms by 10 %
+  // too; 'c' brings back the start.
   press(c, 'a', index);
-  EXPECT_FLOAT_EQ(c.view.radius, 14.94f);
+  EXPECT_FLOAT_EQ(c.view.radius, 13.5f);
+  press(c, 'a', index);
+  EXPECT_FLOAT_EQ(c.view.radius, 13.44f);
+  ex::onKeyUp(c);
+  press(c, 'z', index);
+  EXPECT_FLOAT_EQ(c.view.radius, 13.44f / 0.9f);
+  ex::onKeyUp(c);
+  EXPECT_EQ(ex::onMouseButton(c, 3, kDown, 250, 250, index), Effect::redraw);  // wheel up
+  EXPECT_FLOAT_EQ(c.view.radius, 13.44f);
+  EXPECT_EQ(press(c, '=', index), Effect::fit);
   press(c, kSpecial + 102, index);  // right arrow
   EXPECT_FLOAT_EQ(c.view.theta, 1.006f);
   press(c, 'c', index);

@@ -203,6 +203,57 @@ TEST_F(ExplorerWindow, ScreenshotKeyWritesThePictureOfTheWindow) {
   EXPECT_TRUE(png == std::vector<std::uint8_t>(window.data.begin(), window.data.end()));
 }
 
+// The span, in pixels, of the molecules of the three species in a 500-pixel
+// window: the larger of their extents across and up (the legend corner and
+// the bottom rows left out).
+int moleculeSpan(const Image& image) {
+  int left = image.width, right = -1, top = image.height, bottom = -1;
+  for (int y = 0; y < image.height - 30; ++y)
+    for (int x = 0; x < image.width; ++x) {
+      if (x > 380 && y < 60) continue;
+      const tavo::test::Rgb c = image.at(x, y);
+      if (!tavo::test::near(c, 0, 221, 0, 12) && !tavo::test::near(c, 255, 128, 0, 12) &&
+          !tavo::test::near(c, 0, 0, 221, 12))
+        continue;
+      left = std::min(left, x), right = std::max(right, x);
+      top = std::min(top, y), bottom = std::max(bottom, y);
+    }
+  return right < 0 ? 0 : std::max(right - left, bottom - top) + 1;
+}
+
+TEST_F(ExplorerWindow, FitKeyWheelAndZoomTapsFrameTheMolecules) {
+  static constexpr double kOrange[3] = {0.6, -0.3, 0.2}, kGreen[3] = {-0.5, 0.2, -0.4};
+  writeFile(file("m.Tavomovie"), tavo::test::clusterFrame(0, kOrange, kGreen));
+  ASSERT_NO_FATAL_FAILURE(open({"--frame", "0"}));
+  const int start = moleculeSpan(shot());
+  key("equal");
+  const int fitted = moleculeSpan(shot());
+  EXPECT_GE(fitted, 0.8 * 500) << "from " << start;
+  EXPECT_LE(fitted, 0.95 * 500);
+  struct Row {
+    const char* key;  // or a wheel "button"
+    int button;
+    double ratio;  // of the span to the fitted one
+  };
+  const Row rows[] = {
+      {"", 5, 0.9},   // wheel down: out by 10 %
+      {"", 4, 1.0},   // wheel up: in by 10 %
+      {"z", 0, 0.9},  // a tap of z: out by 10 %
+      {"a", 0, 1.0},  // a tap of a: in by 10 %
+  };
+  for (const Row& row : rows) {
+    if (*row.key != '\0')
+      key(row.key);
+    else
+      shell("xdotool mousemove --window " + window_ + " 250 250 click " +
+            std::to_string(row.button) + " >/dev/null 2>&1");
+    const double ratio = static_cast<double>(moleculeSpan(shot())) / fitted;
+    EXPECT_NEAR(ratio, row.ratio, 0.04) << row.key << row.button;
+  }
+  key("Escape");
+  EXPECT_EQ(waitExit(run_, 10s), 0) << runReport(run_);
+}
+
 // ---------------------------------------------------------------------------
 // Long, growing and damaged movies
 // ---------------------------------------------------------------------------

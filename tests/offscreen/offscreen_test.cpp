@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <numbers>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -165,7 +166,6 @@ TEST(Renderer, RegionWireframesLieWhereTheRegionsAre) {
   // a line at depth D and height (or side) a appears f a / D pixels from the
   // picture's centre.
   constexpr int kSide = 400;
-  constexpr double kPi = 3.141592653589793;
   const double f = scene::focalPixels(kSide);
   struct Row {
     int type;
@@ -185,7 +185,7 @@ TEST(Renderer, RegionWireframesLieWhereTheRegionsAre) {
     off::Settings s;
     s.width = s.height = kSide;
     s.overlay = false;
-    s.camera = scene::Camera{static_cast<float>(kPi / 2), static_cast<float>(kPi / 2), 15.0f};
+    s.camera = scene::Camera{static_cast<float>(std::numbers::pi / 2), static_cast<float>(std::numbers::pi / 2), 15.0f};
     scene::RegionShape region;
     region.type = row.type;
     for (std::size_t k = 0; k < row.numbers.size(); ++k) region.params[3 + k] = row.numbers[k];

@@ -1,5 +1,6 @@
 """tavo render as a user meets it: no display, exit statuses, messages, and
 the files it leaves. Run by CTest with TAVO naming the tavo program."""
+import math
 import os
 import shutil
 import struct
@@ -122,3 +123,126 @@ def test_a_bad_region_file_is_one_line_and_no_error_log(run, tmp_path):
     assert "r.regions" in result.stderr and len(result.stderr.splitlines()) == 1
     assert not (tmp_path / "errors.txt").exists()
     assert not (tmp_path / "r.png").exists()
+
+
+# ---------------------------------------------------------------------------
+# Figure options, checked on the pixels (ImageMagick decodes the pictures)
+# ---------------------------------------------------------------------------
+
+FIGURE_SETUP = SETUP.replace("N_species 2\n", "N_species 3\n").replace(
+    "specie B 1 1.0 2.0e-7 1.0e-12 3 3 0\n",
+    "specie B 1 1.0 2.0e-7 1.0e-12 3 3 0\nspecie C 2 1.0 1.0e-7 1.0e-12 8 8 0\n")
+
+
+def box_frame(half):
+    """One frame: A and B at the centre, C at the eight corners of a box of
+    half-sides `half` (micrometres)."""
+    corners = " ".join(f"{sx * half[0]}E-6 {sy * half[1]}E-6 {sz * half[2]}E-6"
+                       for sx in (-1, 1) for sy in (-1, 1) for sz in (-1, 1))
+    return (f"step 0\nspecie 0\nalive 1\n0 0 0 \nspecie 1\nalive 1\n1E-8 0 0 \n"
+            f"specie 2\nalive 8\n{corners} \n")
+
+
+def pixels(path):
+    """(width, height, RGBA bytes, top row first)."""
+    width, height = png_size(path)
+    data = subprocess.run(["convert", str(path), "-depth", "8", "rgba:-"],
+                          capture_output=True, check=True).stdout
+    return width, height, data
+
+
+def colours(path):
+    width, height, data = pixels(path)
+    return {tuple(data[i:i + 3]) for i in range(0, len(data), 4)}
+
+
+@pytest.fixture
+def figure(tmp_path):
+    """tavo render of one frame of the three-species setup, with the box of
+    half-sides `half`; returns the picture's path."""
+    (tmp_path / "f.Tavosetup").write_text(FIGURE_SETUP)
+
+    def render(half, *args):
+        (tmp_path / "f.Tavomovie").write_text(box_frame(half))
+        out = tmp_path / "f.png"
+        result = subprocess.run([TAVO, "render", "f.Tavosetup", "f.Tavomovie", "-o", "f.png",
+                                 "--quiet", *args], cwd=tmp_path, capture_output=True, text=True,
+                                timeout=120)
+        assert result.returncode == 0, result.stderr
+        return out
+    return render
+
+
+@pytest.mark.parametrize("size,half", [("500x500", (1, 1, 1)), ("640x360", (2, 0.5, 1)),
+                                       ("300x600", (0.05, 0.1, 0.05)), ("500x500", (40, 3, 9))])
+def test_camera_fit_spans_nine_tenths_of_the_tighter_side(figure, size, half):
+    path = figure(half, "--camera", "fit", "--size", size, "--no-overlay", "--no-axes")
+    width, height, data = pixels(path)
+    lit = [(i // 4 % width, i // 4 // width) for i in range(0, len(data), 4)
+           if max(data[i:i + 3]) > 40]
+    xs, ys = [x for x, _ in lit], [y for _, y in lit]
+    spread = max((max(xs) - min(xs) + 1) / width, (max(ys) - min(ys) + 1) / height)
+    assert 0.85 <= spread <= 0.95, (size, half, spread)
+
+
+# Each row: options, colours that must be in the picture, colours that must
+# not. A is the viewer's first colour (0, 221, 0), B its second (255, 128,
+# 0 or 127 for the half level), C its third.
+FIGURE_ROWS = [
+    (["--background", "white"], {(255, 255, 255), (0, 221, 0)}, {(0, 0, 0)}),
+    (["--background", "#336699"], {(51, 102, 153)}, {(0, 0, 0)}),
+    (["--palette", "okabe-ito"], {(230, 159, 0), (86, 180, 233), (0, 158, 115)}, {(0, 221, 0)}),
+    (["--palette", "viridis"], {(68, 1, 84), (253, 231, 37)}, {(0, 221, 0)}),
+    (["--color", "C=#ff0000", "--color", "A=navy"], {(255, 0, 0), (0, 0, 128)}, {(0, 221, 0)}),
+    (["--hide", "A,C"], set(), {(0, 221, 0), (255, 0, 0)}),
+    (["--only", "A", "--palette", "okabe-ito"], {(230, 159, 0)},
+     {(86, 180, 233), (0, 158, 115)}),
+]
+
+
+@pytest.mark.parametrize("args,present,absent", FIGURE_ROWS)
+def test_backgrounds_palettes_and_hidden_species_by_pixel_colours(figure, args, present, absent):
+    path = figure((1, 1, 1), "--camera", "1.2,1.1,4", "--size", "300x300", "--no-overlay",
+                  "--no-axes", *args)
+    found = colours(path)
+    assert present <= found, (args, present - found)
+    assert not (absent & found), (args, absent & found)
+
+
+def test_transparent_background_has_alpha_and_video_refuses_it(figure, run, tmp_path):
+    width, height, data = pixels(figure((1, 1, 1), "--camera", "fit", "--transparent",
+                                        "--no-overlay"))
+    alphas = {data[i + 3] for i in range(0, len(data), 4)}
+    assert alphas >= {0, 255} and data[3] == 0
+    result = run("--output", "t.mp4", "--transparent")
+    assert result.returncode == 2 and "--transparent" in result.stderr
+
+
+def test_unknown_species_or_colour_is_a_command_line_error(run):
+    for args, says in [(["--hide", "A,Q"], "Q is no species"), (["--color", "B=blu"], "no colour"),
+                       (["--only", "Z"], "its species are A, B")]:
+        result = run("--output", "x.png", *args)
+        assert result.returncode == 2 and says in result.stderr, (args, result.stderr)
+
+
+@pytest.mark.parametrize("size,radius", [("500x500", 15), ("800x400", 3), ("400x700", 60)])
+def test_scale_bar_is_as_long_as_its_length(figure, size, radius):
+    """The bar, at the bottom left, spans 1, 2 or 5 x 10^k metres seen at
+    the distance of the point looked at: the largest such length within a
+    quarter of the picture's width, to a pixel."""
+    path = figure((0.01, 0.01, 0.01), "--camera", f"1,1,{radius}", "--size", size, "--no-overlay",
+                  "--no-axes", "--scale-bar")
+    width, height, data = pixels(path)
+    focal = height / 2 / math.tan(math.radians(22.5))  # pixels per unit at distance 1
+    per_metre = focal / radius * 1e6
+    lengths = [m * 10.0 ** k for k in range(-12, 3) for m in (1, 2, 5)]
+    expected = max(m for m in lengths if m * per_metre <= width / 4) * per_metre
+    # The longest run of white in the bottom rows.
+    longest = 0
+    for y in range(height - 20, height):
+        run_length = 0
+        for x in range(width):
+            i = (y * width + x) * 4
+            run_length = run_length + 1 if data[i] > 200 and data[i + 1] > 200 else 0
+            longest = max(longest, run_length)
+    assert abs(longest - expected) <= 1, (size, radius, longest, expected)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <functional>
 #include <set>
 #include <string>
@@ -26,7 +27,6 @@ using tavo::detail::drawCount;
 using tavo::test::fatalMessage;
 using tavo::test::ScriptedDraws;
 
-constexpr double kPi = 3.141592653589793;
 constexpr int kTop = 32767;
 
 // ---------------------------------------------------------------------------
@@ -65,9 +65,9 @@ TEST(Primitives, IntegerRanges) {
 TEST(Primitives, AnglesReachTheirEnds) {
   ScriptedDraws s({0, kTop}, ScriptedDraws::cycling);
   EXPECT_EQ(random_angle_phi(), 0.0);
-  EXPECT_EQ(random_angle_phi(), kPi);
+  EXPECT_EQ(random_angle_phi(), std::numbers::pi);
   EXPECT_EQ(random_angle_theta(), 0.0);
-  EXPECT_DOUBLE_EQ(random_angle_theta(), 2 * kPi);
+  EXPECT_DOUBLE_EQ(random_angle_theta(), 2 * std::numbers::pi);
 }
 
 // Swapping the radii mirrors the draw, so both orders give the same radii.
@@ -137,7 +137,7 @@ TEST(Samplers, SphereDrawsRadiusThenAzimuthThenPolarAngle) {
   EXPECT_EQ(drawCount() - before, 3u);
   double dx = x - 1, dy = y - 2, dz = z - 3, r = std::sqrt(dx * dx + dy * dy + dz * dz);
   EXPECT_NEAR(r, 2 * std::cbrt(double(d1) / kTop), 1e-12);
-  EXPECT_NEAR(std::atan2(dy, dx), 2 * kPi * d2 / kTop, 1e-12);
+  EXPECT_NEAR(std::atan2(dy, dx), 2 * std::numbers::pi * d2 / kTop, 1e-12);
   EXPECT_NEAR(std::acos(dz / r), std::acos(1 - 2.0 * d3 / kTop), 1e-12);
 }
 
@@ -152,7 +152,7 @@ TEST(Samplers, CylinderDrawsRadiusThenAzimuthThenLength) {
   EXPECT_EQ(drawCount() - before, 3u);
   double dy = y - 2, dz = z - 3;
   EXPECT_NEAR(std::sqrt(dy * dy + dz * dz), std::sqrt(4 - 3.0 * d1 / kTop), 1e-12);
-  EXPECT_NEAR(std::atan2(dz, dy), 2 * kPi * d2 / kTop, 1e-12);
+  EXPECT_NEAR(std::atan2(dz, dy), 2 * std::numbers::pi * d2 / kTop, 1e-12);
   EXPECT_NEAR(x, -1 + 4.0 * d3 / kTop, 1e-12);
 }
 
@@ -238,7 +238,7 @@ int sphereCell(double cx, double cy, double cz, double a, double b, double x, do
   double u = (r * r * r - a * a * a) / (b * b * b - a * a * a);
   double cosPhi = r > 0 ? dz / r : 1;
   double theta = std::atan2(dy, dx);
-  return (bin4(u) * 4 + bin4((cosPhi + 1) / 2)) * 4 + bin4((theta + kPi) / (2 * kPi));
+  return (bin4(u) * 4 + bin4((cosPhi + 1) / 2)) * 4 + bin4((theta + std::numbers::pi) / (2 * std::numbers::pi));
 }
 
 // Cell of a point in the cylindrical shell between radii a <= b, length L,
@@ -250,7 +250,7 @@ int cylinderCell(double cx, double cy, double cz, double a, double b, double L, 
   if (x < cx - L / 2 || x > cx + L / 2) return -1;
   double u = (r2 - a * a) / (b * b - a * a);
   double theta = std::atan2(dz, dy);
-  return (bin4(u) * 4 + bin4((theta + kPi) / (2 * kPi))) * 4 + bin4((x - cx + L / 2) / L);
+  return (bin4(u) * 4 + bin4((theta + std::numbers::pi) / (2 * std::numbers::pi))) * 4 + bin4((x - cx + L / 2) / L);
 }
 
 TEST(Uniformity, Boxes) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include "testSupport.h"
@@ -14,7 +15,6 @@ using namespace tavo::viewer;
 using tavo::test::loadSetup;
 using tavo::test::writeFile;
 
-constexpr double kPi = 3.141592653589793;
 
 class ViewerLogic : public ::testing::Test {
  protected:
@@ -60,19 +60,19 @@ TEST_F(ViewerLogic, StartCameraAndAxes) {
   EXPECT_EQ(v.up[1], 1.0);
 
   s.theta = 0.0f;
-  s.phi = static_cast<float>(kPi / 2);
+  s.phi = static_cast<float>(std::numbers::pi / 2);
   computeCamera(s);
   EXPECT_NEAR(s.cam_x, 15.0, 1e-5);
   EXPECT_NEAR(s.cam_y, 0.0, 1e-5);
   EXPECT_NEAR(s.cam_z, 0.0, 1e-5);
-  s.theta = static_cast<float>(kPi / 2);
+  s.theta = static_cast<float>(std::numbers::pi / 2);
   computeCamera(s);
   EXPECT_NEAR(s.cam_x, 0.0, 1e-5);
   EXPECT_NEAR(s.cam_z, 15.0, 1e-5);
 
   // Angles are not wrapped: phi past pi crosses the -y pole to the far side.
   s.theta = 0.0f;
-  s.phi = static_cast<float>(kPi * 1.5);
+  s.phi = static_cast<float>(std::numbers::pi * 1.5);
   computeCamera(s);
   EXPECT_NEAR(s.cam_x, -15.0, 1e-5);
 }
@@ -89,7 +89,7 @@ TEST_F(ViewerLogic, NegativeRadiusLooksFromTheOppositeSide) {
 }
 
 TEST_F(ViewerLogic, ViewStaysDefinedAtThePolesAndAtDistanceZero) {
-  for (float phi : {0.0f, static_cast<float>(kPi), static_cast<float>(2 * kPi)})
+  for (float phi : {0.0f, static_cast<float>(std::numbers::pi), static_cast<float>(2 * std::numbers::pi)})
     for (float radius : {15.0f, -3.0f, 0.0f}) {
       s.phi = phi;
       s.radius = radius;
@@ -253,16 +253,16 @@ TEST_F(ViewerLogic, MouseDragsAndPassiveMotion) {
   onMouseButton(s, 0, 0);  // left down
   EXPECT_TRUE(s.LEFT_MOUSE_DOWN);
   EXPECT_EQ(onActiveMotion(s, 250, 400), After::newView);
-  EXPECT_NEAR(s.theta, kPi, 1e-6);
+  EXPECT_NEAR(s.theta, std::numbers::pi, 1e-6);
   onMouseButton(s, 2, 0);  // right down too: only theta changes
   const float phi = s.phi;
   onActiveMotion(s, 125, 100);
-  EXPECT_NEAR(s.theta, kPi / 2, 1e-6);
+  EXPECT_NEAR(s.theta, std::numbers::pi / 2, 1e-6);
   EXPECT_EQ(s.phi, phi);
   onMouseButton(s, 0, 1);  // left up
   EXPECT_FALSE(s.LEFT_MOUSE_DOWN);
   onActiveMotion(s, 0, 250);
-  EXPECT_NEAR(s.phi, kPi / 2, 1e-6);
+  EXPECT_NEAR(s.phi, std::numbers::pi / 2, 1e-6);
   onMouseButton(s, 2, 1);
   onMouseButton(s, 1, 0);  // middle only
   onActiveMotion(s, 10, 150);
@@ -273,8 +273,8 @@ TEST_F(ViewerLogic, MouseDragsAndPassiveMotion) {
 
   s.radius = 15.0f;
   EXPECT_EQ(onPassiveMotion(s, 125, 125), After::newView);
-  EXPECT_NEAR(s.theta, kPi, 1e-6);
-  EXPECT_NEAR(s.phi, kPi / 2, 1e-6);
+  EXPECT_NEAR(s.theta, std::numbers::pi, 1e-6);
+  EXPECT_NEAR(s.phi, std::numbers::pi / 2, 1e-6);
   computeCamera(s);
   EXPECT_NEAR(s.cam_x, -15.0, 1e-5);
 
