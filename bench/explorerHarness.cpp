@@ -26,6 +26,7 @@
 
 #include "explorer/explorer.h"
 #include "movieText.h"
+#include "scratchFolder.h"
 #include "trajectory/trajectory.h"
 
 namespace {
@@ -243,6 +244,7 @@ int main(int argc, char** argv) {
         stderr);
     return 2;
   }
+  if (!tavo::test::enterScratchFolder("tavo-explorer-harness")) return 3;
   const int molecules = std::atoi(argv[2]);
   const int perSpecies = (molecules + 2) / 3;
   const char* setup = "harness.Tavosetup";

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "datastore/dataFetcher.h"
+#include "scratchFolder.h"
 #include "viewer/glutCommon.h"
 
 namespace {
@@ -155,6 +156,7 @@ void display() {
 
 int main(int argc, char** argv) {
   if (argc >= 2) g_job.mode = argv[1];
+  if (!tavo::test::enterScratchFolder("tavo-viewer-harness")) return 3;
   if (g_job.mode == "identity" && argc == 2) {
     writeSetup("harness.Tavosetup", 3000, 1);
     initDataStructure_fromFile("harness.Tavosetup");
