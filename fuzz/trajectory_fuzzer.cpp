@@ -44,16 +44,7 @@ void writeAll(const char* mode, std::string_view text, const std::string& path =
   std::fclose(f);
 }
 
-tavo::Setup setupOf(const std::vector<int>& slots) {
-  tavo::Setup setup;
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    tavo::Species s;
-    s.id = static_cast<int>(i);
-    s.slots = slots[i];
-    setup.species.push_back(s);
-  }
-  return setup;
-}
+using tavo::test::setupOf;
 
 // Refreshes until the scan reaches the end; false when it threw.
 bool indexAll(tavo::Movie& movie, std::int64_t budget) {

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "formats/error.h"
+#include "scene/scene.h"
 
 namespace tavo::offscreen {
 
@@ -39,16 +40,6 @@ EGLDisplay openDisplay() {
   if (d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr)) return d;
   throw Error("cannot open an EGL display for offscreen rendering (" + eglErrorText() +
               "); the Debian package libegl-mesa0 provides one");
-}
-
-bool hasExtension(const char* name) {
-  GLint count = 0;
-  glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-  for (GLint i = 0; i < count; ++i) {
-    const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
-    if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
-  }
-  return false;
 }
 
 }  // namespace
@@ -105,7 +96,7 @@ Context::Context(int width, int height) : width_(width), height_(height) {
   // Mesa keeps a window's rows top-down and rasterises with y turned over;
   // a framebuffer object laid out the same way gets the very pixels of a
   // window (lines and points whose edges fall on half pixels included).
-  if (hasExtension("GL_MESA_framebuffer_flip_y"))
+  if (scene::hasExtension("GL_MESA_framebuffer_flip_y"))
     glFramebufferParameteri(GL_FRAMEBUFFER, GL_FRAMEBUFFER_FLIP_Y_MESA, GL_TRUE);
   if (glCheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
     release();

@@ -495,16 +495,6 @@ struct Scene::Impl {
       targetColour = targetDepth = 0;
   }
 
-  static bool hasExtension(const char* name) {
-    GLint count = 0;
-    glGetIntegerv(GL_NUM_EXTENSIONS, &count);
-    for (GLint i = 0; i < count; ++i) {
-      const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
-      if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
-    }
-    return false;
-  }
-
   // The transform OpenGL holds now.
   static RasterView currentView() {
     RasterView view;
@@ -881,6 +871,16 @@ void Scene::draw(const Frame& frame, const Picture& picture, TextPainter* painte
                                                             : Colour{1.0f, 1.0f, 1.0f});
     drawOverlay(overlay, picture.width, picture.height, *painter);
   }
+}
+
+bool hasExtension(const char* name) {
+  GLint count = 0;
+  glGetIntegerv(GL_NUM_EXTENSIONS, &count);
+  for (GLint i = 0; i < count; ++i) {
+    const GLubyte* e = glGetStringi(GL_EXTENSIONS, static_cast<GLuint>(i));
+    if (e != nullptr && std::strcmp(reinterpret_cast<const char*>(e), name) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace tavo::scene

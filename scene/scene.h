@@ -191,6 +191,9 @@ class Scene {
   std::unique_ptr<Impl> impl_;
 };
 
+// Whether the current OpenGL context offers the extension `name`.
+bool hasExtension(const char* name);
+
 }  // namespace tavo::scene
 
 #endif  // TAVO_SCENE_SCENE_H

@@ -24,17 +24,7 @@ using tavo::Frame;
 using tavo::Movie;
 using tavo::formats::SeekableWriter;
 
-tavo::Setup setupOf(const std::vector<int>& slots) {
-  tavo::Setup setup;
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    tavo::Species s;
-    s.id = static_cast<int>(i);
-    s.name = "S" + std::to_string(i);
-    s.slots = slots[i];
-    setup.species.push_back(s);
-  }
-  return setup;
-}
+using tavo::test::setupOf;
 
 // Two runs of frames of random live counts and coordinates, as the writer
 // prints them, and a frame cut short at the end.

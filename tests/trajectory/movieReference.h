@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/setup.h"
+
 namespace tavo::test {
 
 struct ReferenceFrame {
@@ -30,6 +32,22 @@ struct ReferenceMovie {
   bool damagedNumber = false;     // the damage is the text of a coordinate
   std::int64_t indexedBytes = 0;  // end of the last complete frame and its white space
 };
+
+// A setup of species S0, S1, ... with the given slots and a time step of
+// 0.5 s, for movies written by hand.
+inline tavo::Setup setupOf(const std::vector<int>& slots) {
+  tavo::Setup setup;
+  setup.path = "hand-made";
+  for (std::size_t i = 0; i < slots.size(); ++i) {
+    tavo::Species s;
+    s.id = static_cast<int>(i);
+    s.name = "S" + std::to_string(i);
+    s.slots = slots[i];
+    setup.species.push_back(s);
+  }
+  setup.timeStep = 0.5;
+  return setup;
+}
 
 // Whether two rows of numbers hold the same bits (NaNs included).
 inline bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {

@@ -26,21 +26,8 @@ namespace {
 using tavo::Frame;
 using tavo::Movie;
 using tavo::test::referenceParse;
+using tavo::test::setupOf;
 using tavo::test::writeFile;
-
-tavo::Setup setupOf(const std::vector<int>& slots) {
-  tavo::Setup setup;
-  setup.path = "hand-made";
-  for (std::size_t i = 0; i < slots.size(); ++i) {
-    tavo::Species s;
-    s.id = static_cast<int>(i);
-    s.name = "S" + std::to_string(i);
-    s.slots = slots[i];
-    setup.species.push_back(s);
-  }
-  setup.timeStep = 0.5;
-  return setup;
-}
 
 void append(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::app);
