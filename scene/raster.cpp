@@ -194,6 +194,12 @@ template <bool Fused>
     wx = nx * s.scaleX + s.offsetX;
     wy = ny * s.scaleY + s.offsetY;
   }
+  // A point all but at the eye (w below the smallest normal float) projects
+  // to no number at all: nothing to draw.
+  if (!(std::fabs(wx) < 1e6f && std::fabs(wy) < 1e6f)) {
+    out[0] = kCulled;
+    return;
+  }
   const int px = snap(wx), py = snap(wy);
   // First column whose centre is past lo along x; first row whose centre is
   // at or past lo down the turned-over window.
