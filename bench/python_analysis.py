@@ -16,15 +16,16 @@ repetition, after an untimed call, and reports the median of 5 repetitions'
 mean times, wall-clock and CPU. The script prints every round and the median
 of the rounds' ratios Python / C++.
 """
-import json
 import os
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 import numpy as np
+
+sys.dont_write_bytecode = True  # nothing written beside the scripts
+from pybench import benchmark_medians, timed, write_setup  # noqa: E402
 
 SPECIES, EACH, FRAMES, POINTS = 4, 25000, 100, 10**6
 REPETITIONS = 5
@@ -40,13 +41,7 @@ TYPES = [line.split()[1] for line in REGIONS.splitlines()[1:]]
 
 
 def write_files(folder):
-    setup = os.path.join(folder, "bench.Tavosetup")
-    with open(setup, "w") as f:
-        f.write("N_species %d\n" % SPECIES)
-        for s in range(SPECIES):
-            f.write("specie S%d %d 1.0 1.0e-9 1.0e-10 %d %d 0\n" % (s, s, EACH, EACH))
-        f.write("N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\n"
-                "pH 7.0\ntotal_step 1000\ntime_step(s) 1.0e-6\n")
+    setup = write_setup(folder, SPECIES, EACH, 1000)
     rng = np.random.default_rng(42)
     # One frame's coordinates, written under every step: the reads parse them all the same.
     blocks = []
@@ -80,24 +75,7 @@ def cpp_round(program, files, folder):
     if run.returncode != 0:
         sys.exit("python_baseline_bench failed:\n" + run.stderr)
     with open(out) as f:
-        return {b["run_name"]: (b["real_time"] / 1e3, b["cpu_time"] / 1e3)
-                for b in json.load(f)["benchmarks"] if b.get("aggregate_name") == "median"}
-
-
-def timed(call, min_time):
-    """Median (wall, cpu) seconds per call."""
-    call()
-    walls, cpus = [], []
-    for _ in range(REPETITIONS):
-        calls, wall, cpu = 0, time.perf_counter(), time.process_time()
-        while True:
-            call()
-            calls += 1
-            if time.perf_counter() - wall >= min_time:
-                break
-        walls.append((time.perf_counter() - wall) / calls)
-        cpus.append((time.process_time() - cpu) / calls)
-    return statistics.median(walls), statistics.median(cpus)
+        return benchmark_medians(f.read())
 
 
 def python_round(tavo, files):
@@ -105,9 +83,9 @@ def python_round(tavo, files):
     m = tavo.Movie(setup, movie)
     r = tavo.Regions(regions)
     xyz = np.fromfile(points).reshape(-1, 3)
-    result = {"padded": timed(lambda: m.padded(slice(0, FRAMES)), 0.5)}
+    result = {"padded": timed(lambda: m.padded(slice(0, FRAMES)), 0.5, REPETITIONS)}
     for k in range(len(TYPES)):
-        result[k] = timed(lambda: r.contains(xyz, k), 0.2)
+        result[k] = timed(lambda: r.contains(xyz, k), 0.2, REPETITIONS)
     return result
 
 

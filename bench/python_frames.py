@@ -13,15 +13,16 @@ reports the median of its 9 repetitions' mean times, both wall-clock and CPU
 (the CPU times stand up better on a machine others are using). The script
 prints every round and the median of the rounds' ratios Python / C++.
 """
-import json
 import os
 import statistics
 import subprocess
 import sys
 import tempfile
-import time
 
 import numpy as np
+
+sys.dont_write_bytecode = True  # nothing written beside the scripts
+from pybench import benchmark_medians, timed, write_setup  # noqa: E402
 
 SPECIES, EACH = 4, 250000
 REPETITIONS = 9
@@ -29,14 +30,8 @@ MIN_TIME = 0.3  # seconds per repetition, both sides
 
 
 def write_movie(folder):
-    setup = os.path.join(folder, "bench.Tavosetup")
+    setup = write_setup(folder, SPECIES, EACH, 10)
     movie = os.path.join(folder, "bench.Tavomovie")
-    with open(setup, "w") as f:
-        f.write("N_species %d\n" % SPECIES)
-        for s in range(SPECIES):
-            f.write("specie S%d %d 1.0 1.0e-9 1.0e-10 %d %d 0\n" % (s, s, EACH, EACH))
-        f.write("N_fwd 0 ;\nN_rev 0 ;\nrev_max_mol 0 ;\ntemperature(K) 300.0\nviscosity 3.0\n"
-                "pH 7.0\ntotal_step 10\ntime_step(s) 1.0e-6\n")
     rng = np.random.default_rng(42)
     with open(movie, "w") as f:
         for step in range(2):
@@ -55,8 +50,7 @@ def cpp_round(program, setup, movie):
          "--benchmark_repetitions=%d" % REPETITIONS, "--benchmark_report_aggregates_only=true",
          "--benchmark_min_time=%g" % MIN_TIME],
         check=True, capture_output=True, text=True).stdout
-    return {b["run_name"]: (b["real_time"] / 1e3, b["cpu_time"] / 1e3)
-            for b in json.loads(out)["benchmarks"] if b.get("aggregate_name") == "median"}
+    return benchmark_medians(out)
 
 
 def python_round(tavo, setup, movie):
@@ -70,15 +64,7 @@ def python_round(tavo, setup, movie):
 
     for _ in range(3):
         assert read() == SPECIES * EACH
-    walls, cpus = [], []
-    for _ in range(REPETITIONS):
-        reads, wall, cpu = 0, time.perf_counter(), time.process_time()
-        while time.perf_counter() - wall < MIN_TIME:
-            read()
-            reads += 1
-        walls.append((time.perf_counter() - wall) / reads)
-        cpus.append((time.process_time() - cpu) / reads)
-    return statistics.median(walls), statistics.median(cpus)
+    return timed(read, MIN_TIME, REPETITIONS)
 
 
 def main():
