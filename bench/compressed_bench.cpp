@@ -87,7 +87,9 @@ void needMovies() {
   writeMovie(files.movie, files.molecules, files.frames);
   if (!run("gzip -1 -kf " + files.movie)) std::abort();
   tavo::Movie movie(files.setup, files.movie);
-  tavo::formats::SeekableWriter w(tavo::formats::SeekableWriter::Format::zstdSeekable, 3);
+  using tavo::formats::SeekableWriter;
+  SeekableWriter w(SeekableWriter::Format::zstdSeekable,
+                   SeekableWriter::defaultLevel(SeekableWriter::Format::zstdSeekable));
   std::vector<char> text(static_cast<std::size_t>(movie.fileBytes()));
   movie.readText(0, text.data(), text.size());
   for (std::size_t k = 0; k < movie.size(); ++k) {

@@ -68,7 +68,7 @@ void addCompressCommand(CLI::App& app) {
   CLI::Option* levelOption =
       command
           ->add_option("--level", options->level,
-                       wrap("compression level: 1 to 19 for .zst (default 3; 19 is the smallest "
+                       wrap("compression level: 1 to 19 for .zst (default 1; 19 is the smallest "
                             "and slowest), 1 to 9 for .gz (default 6)"))
           ->type_name("N");
   addQuietFlag(*command);
@@ -93,14 +93,16 @@ void addCompressCommand(CLI::App& app) {
       throw CLI::ValidationError("--output: " + path +
                                  " must end in .zst (seekable zstd) or .gz (BGZF gzip)");
     const int maxLevel = zst ? 19 : 9;
-    const int level = levelOption->count() > 0 ? options->level : zst ? 3 : 6;
+    const SeekableWriter::Format format =
+        zst ? SeekableWriter::Format::zstdSeekable : SeekableWriter::Format::bgzf;
+    const int level =
+        levelOption->count() > 0 ? options->level : SeekableWriter::defaultLevel(format);
     if (level < 1 || level > maxLevel)
       throw CLI::ValidationError("--level: " + std::to_string(options->level) +
                                  " is not from 1 to " + std::to_string(maxLevel) + " for a " +
                                  (zst ? ".zst" : ".gz") + " file");
     formats::requireNotInput(path, {options->files.setup, options->files.movie});
-    SeekableWriter writer(zst ? SeekableWriter::Format::zstdSeekable : SeekableWriter::Format::bgzf,
-                          level);
+    SeekableWriter writer(format, level);
     OutputFile out(path);
     std::vector<char> buffer(kPiece);
     std::int64_t written = 0;  // text handed to the writer

@@ -417,6 +417,24 @@ class DecodedSource final : public ByteSource, public CheckpointSink {
     return bytes;
   }
 
+  std::int64_t cheapCutNear(std::int64_t offset, std::int64_t lo, std::int64_t hi) const override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto after = std::lower_bound(points_.begin(), points_.end(), offset,
+                                  [](const Checkpoint& p, std::int64_t o) { return p.out < o; });
+    std::int64_t best = offset;
+    std::int64_t distance = -1;
+    auto consider = [&](std::int64_t at) {
+      std::int64_t d = at > offset ? at - offset : offset - at;
+      if (at >= lo && at <= hi && (distance < 0 || d < distance)) {
+        best = at;
+        distance = d;
+      }
+    };
+    if (after != points_.end()) consider(after->out);
+    if (after != points_.begin()) consider((after - 1)->out);
+    return best;
+  }
+
   bool wants(std::int64_t out, bool memberStart) const override {
     if (seekable_) return false;
     std::lock_guard<std::mutex> lock(mutex_);

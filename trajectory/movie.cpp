@@ -603,8 +603,14 @@ void Movie::read(std::size_t k, Frame& into) const {
       3 * static_cast<std::size_t>(lastCount) >= kSplitCoordinates) {
     std::vector<double>& row = s.positions[nSpecies - 1];
     row.resize(3 * static_cast<std::size_t>(lastCount));
-    halves.emplace(*source, end, start + (end - start) / 2, static_cast<int>(nSpecies - 1), row,
-                   s.backWindow);
+    // A compressed frame is cut where decoding can start, so that neither
+    // thread decodes the other's half; the helper reads from two bytes
+    // before its first token (the blank before it).
+    const std::int64_t quarter = (end - start) / 4;
+    std::int64_t middle = start + (end - start) / 2;
+    const std::int64_t cut = source->cheapCutNear(middle, start + quarter, end - quarter);
+    if (cut != middle) middle = cut + 2;
+    halves.emplace(*source, end, middle, static_cast<int>(nSpecies - 1), row, s.backWindow);
   }
   int step = 0;
   try {

@@ -184,7 +184,8 @@ namespace {
 // Frames large enough to be read by two threads: the same bits as a plain
 // reading, and the same faults, whatever stands in either half: the
 // writer's form throughout, another form of number, or a token that is no
-// number.
+// number; in a plain file, and in a seekable one whose halves are cut where
+// a zstd frame starts.
 TEST(LargeFrames, ReadByTwoThreadsAsByOne) {
   const int n = 60000;
   std::string block;
@@ -205,26 +206,30 @@ TEST(LargeFrames, ReadByTwoThreadsAsByOne) {
     const std::string text = "step 0\nspecie 0\nalive 2\n1 2 3 4 5 6 \nspecie 1\nalive " +
                              std::to_string(n) + "\n" + coordinates + "\n";
     tavo::test::writeFile("large.Tavomovie", text);
+    tavo::test::writeFile("large.zst",
+                          seekable(SeekableWriter::Format::zstdSeekable, text, {text.size()}));
     const tavo::test::ReferenceMovie ref = tavo::test::referenceParse(text, {2, n});
-    Movie movie(setupOf({2, n}), "large.Tavomovie");
-    Frame frame;
-    std::string message;
-    try {
-      movie.read(0, frame);
-    } catch (const tavo::Error& e) {
-      message = e.what();
+    for (const char* path : {"large.Tavomovie", "large.zst"}) {
+      Movie movie(setupOf({2, n}), path);
+      Frame frame;
+      std::string message;
+      try {
+        movie.read(0, frame);
+      } catch (const tavo::Error& e) {
+        message = e.what();
+      }
+      const auto token = static_cast<int>(std::count(block.begin(), block.begin() + at, ' '));
+      const char* axis[] = {"x", "y", "z"};
+      if (row.with == "x")
+        EXPECT_NE(message.find("coordinate " + std::string(axis[token % 3]) + " of molecule " +
+                               std::to_string(token / 3) + " of specie 1 is not a number"),
+                  std::string::npos)
+            << path << ": " << message;
+      else
+        EXPECT_TRUE(message.empty() &&
+                    tavo::test::sameBits(frame.positions[1], ref.frames[0].positions[1]))
+            << path << " " << row.where << " " << row.with << ": " << message;
     }
-    const auto token = static_cast<int>(std::count(block.begin(), block.begin() + at, ' '));
-    const char* axis[] = {"x", "y", "z"};
-    if (row.with == "x")
-      EXPECT_NE(message.find("coordinate " + std::string(axis[token % 3]) + " of molecule " +
-                             std::to_string(token / 3) + " of specie 1 is not a number"),
-                std::string::npos)
-          << message;
-    else
-      EXPECT_TRUE(message.empty() &&
-                  tavo::test::sameBits(frame.positions[1], ref.frames[0].positions[1]))
-          << row.where << " " << row.with << ": " << message;
   }
 }
 
