@@ -477,7 +477,6 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
         const float r = radius[static_cast<std::size_t>(item->species)];
         const Colour& c = base[static_cast<std::size_t>(item->species)];
         const float centre2 = item->x * item->x + item->y * item->y + item->z * item->z;
-        const float c2 = centre2 - r * r;
         // Misses found before normalising the ray, in double precision (the
         // test subtracts two near squares), with room for the roundings of
         // the exact test in single precision.
@@ -495,10 +494,16 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
             if (along * along - length2 * exact2 < -slack * length2) continue;
             const float scale = 1.0f / std::sqrt(rx * rx + ry * ry + 1.0f);
             const float ray[3] = {rx * scale, ry * scale, -scale};
+            // As the shader does: from the centre to the ray's nearest
+            // point, then back along the ray to the surface.
             const float b = ray[0] * item->x + ray[1] * item->y + ray[2] * item->z;
-            const float disc = b * b - c2;
+            const float offset[3] = {ray[0] * b - item->x, ray[1] * b - item->y,
+                                     ray[2] * b - item->z};
+            const float disc =
+                r * r - (offset[0] * offset[0] + offset[1] * offset[1] + offset[2] * offset[2]);
             if (disc < 0.0f) continue;
-            const float t = b - std::sqrt(disc);
+            const float root = std::sqrt(disc);
+            const float t = b - root;
             const float hit[3] = {ray[0] * t, ray[1] * t, ray[2] * t};
             const float clipZ = pr[10] * hit[2] + pr[14];
             const float clipW = pr[11] * hit[2] + pr[15];
@@ -506,8 +511,9 @@ void Rasteriser::spheres(const Frame& frame, const std::vector<Colour>& colours,
             const auto depth =
                 static_cast<std::uint32_t>(std::lrint(z * static_cast<float>(kFarDepth)));
             if (depth >= depthRow[col]) continue;
-            const float normal[3] = {(hit[0] - item->x) / r, (hit[1] - item->y) / r,
-                                     (hit[2] - item->z) / r};
+            const float normal[3] = {(offset[0] - ray[0] * root) / r,
+                                     (offset[1] - ray[1] * root) / r,
+                                     (offset[2] - ray[2] * root) / r};
             const float lit = normal[0] * light[0] + normal[1] * light[1] + normal[2] * light[2];
             const float diffuse = std::max(lit, 0.0f);
             // reflect(-light, normal) against the way back to the eye.

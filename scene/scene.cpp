@@ -92,11 +92,16 @@ void main() {
   vec2 ndc = gl_FragCoord.xy / viewport * 2.0 - 1.0;
   vec3 ray = normalize(vec3(ndc.x / gl_ProjectionMatrix[0][0],
                             ndc.y / gl_ProjectionMatrix[1][1], -1.0));
+  // From the centre to the ray's nearest point, then along the ray back to
+  // the surface: no difference of two near squares, so the limb is shaded
+  // as well as the middle.
   float b = dot(ray, viewCentre);
-  float h = b * b - (dot(viewCentre, viewCentre) - radius * radius);
+  vec3 offset = ray * b - viewCentre;
+  float h = radius * radius - dot(offset, offset);
   if (h < 0.0) discard;
-  vec3 hit = ray * (b - sqrt(h));
-  vec3 normal = (hit - viewCentre) / radius;
+  float root = sqrt(h);
+  vec3 hit = ray * (b - root);
+  vec3 normal = (offset - ray * root) / radius;
   vec4 clip = gl_ProjectionMatrix * vec4(hit, 1.0);
   gl_FragDepth = clamp(clip.z / clip.w * 0.5 + 0.5, 0.0, 1.0);
   // A light over the viewer's right shoulder, some ambient, a small highlight.
