@@ -300,6 +300,11 @@ class Parser {
       if (!listEnded && !(clean && std::strcmp(w, "+") == 0))
         fail("Syntax error:\n\tlines for rxn is: '0 = 1 + 2 + 3 ;' '+ ;'");
     }
+    // A list that ends with "+" after rev_max_mol products announces a
+    // product too many: it fails the rate's test whatever word follows, even
+    // "kr" (the line lacks its ";" as well).
+    if (!listEnded && data_.rev_max_mol > 0)
+      fail("Syntax errort:\n\tlines for kr is: 'kr 12.0'");
     record.kr =
         readRate("kr", where + ", rate constant kr", "Syntax errort:\n\tlines for kr is: 'kr 12.0'",
                  "Syntax error:\n\t'kr #.#' end line with ';'");

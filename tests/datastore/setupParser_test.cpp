@@ -244,6 +244,8 @@ TEST(SetupErrors, EachRuleHasItsMessage) {
       // Three products where rev_max_mol allows two: the third is read where
       // "kr" is expected.
       {"0 + 1 ; kr", "0 + 1 + 2 ; kr", "Syntax errort:\n\tlines for kr is: 'kr 12.0'"},
+      // Two products and a "+" where ";" belongs: not taken as the list's end.
+      {"0 + 1 ; kr", "0 + 1 + kr", "Syntax errort:\n\tlines for kr is: 'kr 12.0'"},
   };
   for (const FormatCase& c : cases)
     EXPECT_EQ(loadError(exampleWith(c.from, c.to)), c.message) << c.from << " -> " << c.to;
