@@ -386,6 +386,14 @@ class DecodedSource final : public ByteSource, public CheckpointSink {
   }
 
   std::size_t read(std::int64_t offset, char* out, std::size_t n) override {
+#ifdef TAVO_HAVE_ZSTD
+    if (seekable_) return readFrames(offset, out, n);
+#endif
+    return readThroughCursor(offset, out, n);
+  }
+
+ private:
+  std::size_t readThroughCursor(std::int64_t offset, char* out, std::size_t n) {
     std::unique_ptr<Cursor> c = take(offset);
     std::size_t copied = 0;
     try {
@@ -410,12 +418,77 @@ class DecodedSource final : public ByteSource, public CheckpointSink {
     return copied;
   }
 
+#ifdef TAVO_HAVE_ZSTD
+  // A seekable file: the zstd frames that lie whole in [offset, offset + n)
+  // are decoded in one call each, straight into `out`; the text before the
+  // first and after the last goes through the cursors.
+  std::size_t readFrames(std::int64_t offset, char* out, std::size_t n) {
+    const std::int64_t end = offset + static_cast<std::int64_t>(n);
+    auto byOut = [](const Checkpoint& p, std::int64_t o) { return p.out < o; };
+    // points_ does not change once the seek table is in.
+    auto first = std::lower_bound(points_.begin(), points_.end(), offset, byOut);
+    auto last = std::upper_bound(points_.begin(), points_.end(), end,
+                                 [](std::int64_t o, const Checkpoint& p) { return o < p.out; });
+    if (first == points_.end() || last == points_.begin() || first >= last - 1)
+      return readThroughCursor(offset, out, n);
+    --last;  // the last frame boundary at or before `end`
+    std::size_t copied = 0;
+    if (first->out > offset) {
+      const std::size_t head = static_cast<std::size_t>(first->out - offset);
+      copied = readThroughCursor(offset, out, head);
+      if (copied < head) return copied;
+    }
+    try {
+      for (auto p = first; p != last; ++p) {
+        decodeFrame(*p, *(p + 1), out + (p->out - offset));
+        copied = static_cast<std::size_t>((p + 1)->out - offset);
+      }
+    } catch (const Error&) {
+      // The text before the fault is still given; the next read, starting
+      // at the fault, throws.
+      if (copied == 0) throw;
+      return copied;
+    }
+    if (copied < n && last + 1 != points_.end())
+      copied += readThroughCursor(last->out, out + copied, n - copied);
+    return copied;
+  }
+
+  // The text of the zstd frame from `at` to `next` into `out`, in one call.
+  void decodeFrame(const Checkpoint& at, const Checkpoint& next, char* out) {
+    Decoder d;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!decoders_.empty()) {
+        d = std::move(decoders_.back());
+        decoders_.pop_back();
+      }
+    }
+    if (d.dctx == nullptr) d.dctx.reset(ZSTD_createDCtx());
+    if (d.dctx == nullptr) throw Error("cannot start a zstd decoder (out of memory)");
+    const std::size_t size = static_cast<std::size_t>(next.in - at.in);
+    const std::size_t text = static_cast<std::size_t>(next.out - at.out);
+    if (d.input.size() < size) d.input.resize(size);
+    if (raw_.preadFully(at.in, d.input.data(), size) != size)
+      damaged(path(), "zstd", at.in, "the file is shorter than before");
+    const std::size_t r = ZSTD_decompressDCtx(d.dctx.get(), out, text, d.input.data(), size);
+    if (ZSTD_isError(r)) damaged(path(), "zstd", at.in, ZSTD_getErrorName(r));
+    if (r != text)
+      damaged(path(), "zstd", at.in, "a frame holds less text than the seek table says");
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (decoders_.size() < kIdleCursors) decoders_.push_back(std::move(d));
+  }
+#endif
+
+ public:
   std::size_t indexMemory() const override {
     std::lock_guard<std::mutex> lock(mutex_);
     std::size_t bytes = points_.capacity() * sizeof(Checkpoint);
     for (const Checkpoint& p : points_) bytes += p.window.capacity();
     return bytes;
   }
+
+  std::size_t readBytesHint() const override { return seekable_ ? std::size_t{4} << 20 : 0; }
 
   std::int64_t cheapCutNear(std::int64_t offset, std::int64_t lo, std::int64_t hi) const override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -494,6 +567,17 @@ class DecodedSource final : public ByteSource, public CheckpointSink {
   std::vector<Checkpoint> points_;  // by text offset, from 0
   std::vector<std::unique_ptr<Cursor>> idle_;
   bool seekable_ = false;
+#ifdef TAVO_HAVE_ZSTD
+  // Whole-frame decoders of a seekable file, with their input buffers.
+  struct FreeDecoder {
+    void operator()(ZSTD_DCtx* d) const { ZSTD_freeDCtx(d); }
+  };
+  struct Decoder {
+    std::unique_ptr<ZSTD_DCtx, FreeDecoder> dctx;
+    std::vector<unsigned char> input;
+  };
+  std::vector<Decoder> decoders_;
+#endif
 };
 
 // A stream: one cursor (or the plain bytes) read in order, and the bytes

@@ -13,7 +13,9 @@
 //          by inflating at most one checkpoint span;
 //   zstd   any zstd file: each zstd frame is a checkpoint; a file in the
 //          seekable layout (independent frames, their sizes in a seek table
-//          in a skippable frame at the end) has them all from the start;
+//          in a skippable frame at the end) has them all from the start,
+//          and the frames a read covers whole are decoded in one call each
+//          straight into the reader's buffer;
 //   stream standard input ("-"), a pipe or a device, plain or compressed:
 //          read once, front to back, holding only the bytes not yet
 //          released.
@@ -70,6 +72,11 @@ class ByteSource {
 
   // Bytes held for random access: checkpoints' windows, the seek table.
   virtual std::size_t indexMemory() const { return 0; }
+
+  // How many bytes a reader does best to ask for at a time; 0: any number.
+  // A seekable zstd file decodes the frames a read covers whole straight
+  // into the reader's buffer, so larger reads copy less.
+  virtual std::size_t readBytesHint() const { return 0; }
 
   // The offset in [lo, hi] closest to `offset` from which a read decodes
   // nothing before it (a checkpoint of a compressed file), or `offset`

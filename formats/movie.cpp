@@ -211,6 +211,16 @@ MovieInput::MovieInput(int fd, std::int64_t offset, std::vector<char>& buffer, c
 MovieInput::MovieInput(formats::ByteSource& source, std::int64_t offset, std::vector<char>& buffer)
     : MovieInput(-1, offset, buffer, source.path().c_str()) {
   source_ = &source;
+  // A source that reads best in larger pieces (whole compressed blocks)
+  // gets a window of up to four times the usual size.
+  const std::size_t wanted = std::min(source.readBytesHint(), 4 * kReadBytes);
+  if (wanted > kReadBytes) {
+    const std::size_t window = wanted + kMaxNumberText + 1;
+    if (buffer.size() < window + kPad) buffer.resize(window + kPad);
+    base_ = buffer.data();
+    cap_ = window;
+    p_ = end_ = base_;
+  }
 }
 
 void MovieInput::seek(std::int64_t offset) {
@@ -545,6 +555,7 @@ bool MovieInput::refill() {
   p_ = base_;
   end_ = base_ + keep;
   std::size_t room = cap_ - keep;
+  if (pause_ > next_) room = std::min(room, static_cast<std::size_t>(pause_ - next_));
   if (limitBytes_ >= 0 && next_ - limitFrom_ >= limitBytes_)
     throw Error(
         formatText("%s: no complete frame within the %lld bytes from byte %lld; it does "

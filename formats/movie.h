@@ -133,6 +133,10 @@ class MovieInput {
     limitFrom_ = from;
     limitBytes_ = bytes;
   }
+  // A frame read by two threads: reads go no further than a few KiB past
+  // byte `meet`, where the other thread's part starts, until the input is
+  // past it; the parser needs no more to meet the other thread there.
+  void readNoFurtherThanNear(std::int64_t meet) { pause_ = meet + 4 * kMaxNumberText; }
   // A source that fails (compressed data that do not decode) ends the
   // input there instead of throwing, so that what came before is still
   // read; the failure is kept in sourceError().
@@ -185,6 +189,7 @@ class MovieInput {
   int fd_;
   formats::ByteSource* source_ = nullptr;
   std::int64_t limitFrom_ = 0, limitBytes_ = -1;
+  std::int64_t pause_ = -1;  // see readNoFurtherThanNear
   bool soft_ = false;
   std::string sourceError_;
   std::int64_t next_;  // file offset of the byte after end_

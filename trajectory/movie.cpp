@@ -616,6 +616,7 @@ void Movie::read(std::size_t k, Frame& into) const {
   try {
     PositionRows rows(s.positions, end - start, halves ? &*halves : nullptr);
     detail::MovieInput in(*source, start, s.window);
+    if (halves) in.readNoFurtherThanNear(halves->from);
     step = detail::readFrame(in, m.slots, rows, halves ? &*halves : nullptr);
     if (halves && !halves->clean()) {
       PositionRows again(s.positions, end - start, nullptr);

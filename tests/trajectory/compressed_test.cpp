@@ -118,6 +118,64 @@ TEST(CompressedMovie, EveryFormIndexesAndReadsAsThePlainFile) {
   EXPECT_LE(gzip.accessMemory(), text.size() / (1 << 16) * 33000 + 4096);
 }
 
+// A seekable zstd file decodes the zstd frames a read covers whole straight
+// into the reader's buffer and the rest through cursors: with blocks much
+// smaller and much larger than a movie frame it gives the plain file's
+// frames, and a damaged byte is a tavo::Error, never other numbers.
+TEST(CompressedMovie, SeekableFramesOfAnySizeReadAsThePlainFileOrFail) {
+  const std::vector<int> slots = {400, 3, 150};
+  std::vector<std::size_t> ends;
+  const std::string runs = runsMovie(slots, ends);
+  std::string text;  // over 4 MiB: a few copies of the whole frames
+  std::vector<std::size_t> frameEnds;
+  while (text.size() < (std::size_t{9} << 19)) {
+    for (std::size_t end : ends) frameEnds.push_back(text.size() + end);
+    text += runs.substr(0, ends.back());
+  }
+  tavo::test::writeFile("whole.Tavomovie", text);
+  const Movie plain(setupOf(slots), "whole.Tavomovie");
+  const tavo::test::ReferenceMovie ref = tavo::test::referenceParse(text, slots);
+  struct Row {
+    std::size_t blockBytes;
+    bool damage;
+  };
+  for (const Row& row : {Row{1 << 16, false}, Row{6 << 20, false}, Row{1 << 16, true}}) {
+    SCOPED_TRACE(std::to_string(row.blockBytes) + (row.damage ? " damaged" : ""));
+    SeekableWriter w(SeekableWriter::Format::zstdSeekable, 1, row.blockBytes);
+    std::size_t at = 0;
+    for (std::size_t end : frameEnds) {
+      w.add(std::string_view(text).substr(at, end - at), true);
+      at = end;
+    }
+    w.finish();
+    std::string bytes = w.ready();
+    if (row.damage) bytes[bytes.size() / 2] ^= 0x55;
+    tavo::test::writeFile("s.zst", bytes);
+    int wrong = 0, errors = 0;
+    try {
+      const Movie movie(setupOf(slots), "s.zst");
+      std::vector<std::size_t> order(plain.size());
+      for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+      std::shuffle(order.begin(), order.end(), std::mt19937(3));
+      Frame frame;
+      for (std::size_t k : order) {
+        try {
+          movie.read(k, frame);
+          for (std::size_t s = 0; s < slots.size(); ++s)
+            wrong += !tavo::test::sameBits(frame.positions[s], ref.frames[k].positions[s]);
+        } catch (const tavo::Error& e) {
+          errors += std::string(e.what()).find("damaged") != std::string::npos;
+        }
+      }
+      wrong += !row.damage && movie.size() != plain.size();
+    } catch (const tavo::Error& e) {
+      errors += std::string(e.what()).find("damaged") != std::string::npos;
+    }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(errors > 0, row.damage);
+  }
+}
+
 // After the last gzip member, zero padding ends the text; anything else is
 // refused rather than left unread, and the frames before it stay indexed.
 TEST(CompressedMovie, BytesAfterTheGzipDataAreNotDropped) {
