@@ -1,8 +1,10 @@
 """What the Python benchmark scripts share: the setup they write, the timing
 loop and the C++ side's medians."""
+import importlib
 import json
 import os
 import statistics
+import sys
 import time
 
 
@@ -40,3 +42,13 @@ def benchmark_medians(report):
     JSON report."""
     return {b["run_name"]: (b["real_time"] / 1e3, b["cpu_time"] / 1e3)
             for b in json.loads(report)["benchmarks"] if b.get("aggregate_name") == "median"}
+
+
+def arguments(program):
+    """The script's arguments [BUILD_DIR [ROUNDS]]: the tavo module of that
+    build (imported), the path of its C++ benchmark `program`, and the
+    number of rounds."""
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    sys.path.insert(0, os.path.join(build, "python"))
+    return importlib.import_module("tavo"), os.path.join(build, "bench", program), rounds

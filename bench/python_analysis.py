@@ -25,7 +25,7 @@ import tempfile
 import numpy as np
 
 sys.dont_write_bytecode = True  # nothing written beside the scripts
-from pybench import benchmark_medians, timed, write_setup  # noqa: E402
+from pybench import arguments, benchmark_medians, timed, write_setup  # noqa: E402
 
 SPECIES, EACH, FRAMES, POINTS = 4, 25000, 100, 10**6
 REPETITIONS = 5
@@ -90,11 +90,7 @@ def python_round(tavo, files):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-    sys.path.insert(0, os.path.join(build, "python"))
-    import tavo
-    program = os.path.join(build, "bench", "python_baseline_bench")
+    tavo, program, rounds = arguments("python_baseline_bench")
     with tempfile.TemporaryDirectory() as tmp:
         files = write_files(tmp)
         print("movie: %d frames of %d molecules, %.0f MB; %d points; load average %.2f"

@@ -22,7 +22,7 @@ import tempfile
 import numpy as np
 
 sys.dont_write_bytecode = True  # nothing written beside the scripts
-from pybench import benchmark_medians, timed, write_setup  # noqa: E402
+from pybench import arguments, benchmark_medians, timed, write_setup  # noqa: E402
 
 SPECIES, EACH = 4, 250000
 REPETITIONS = 9
@@ -68,11 +68,7 @@ def python_round(tavo, setup, movie):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
-    rounds = int(sys.argv[2]) if len(sys.argv) > 2 else 5
-    sys.path.insert(0, os.path.join(build, "python"))
-    import tavo
-    program = os.path.join(build, "bench", "frame_read_bench")
+    tavo, program, rounds = arguments("frame_read_bench")
     with tempfile.TemporaryDirectory() as tmp:
         setup, movie = write_movie(tmp)
         print("movie: 2 frames of %d molecules, %.0f MB; load average %.2f"

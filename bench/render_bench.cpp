@@ -26,7 +26,6 @@ namespace {
 
 constexpr int kFrames = 3;
 
-
 // A movie of `molecules` molecules (3 species of size 40 nm, spread over
 // +-2 scene units), written once per size with the library's writer.
 const tavo::Movie& movieOf(int molecules) {
@@ -177,4 +176,6 @@ BENCHMARK(BM_Sequence)->Apply(sequences)->UseRealTime();
 
 }  // namespace
 
-int main(int argc, char** argv) { return tavo::bench::runBenchmarks(argc, argv, [] {}); }
+int main(int argc, char** argv) {
+  return tavo::bench::runBenchmarks(argc, argv, [] {});
+}

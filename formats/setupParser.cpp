@@ -303,11 +303,10 @@ class Parser {
     // A list that ends with "+" after rev_max_mol products announces a
     // product too many: it fails the rate's test whatever word follows, even
     // "kr" (the line lacks its ";" as well).
-    if (!listEnded && data_.rev_max_mol > 0)
-      fail("Syntax errort:\n\tlines for kr is: 'kr 12.0'");
-    record.kr =
-        readRate("kr", where + ", rate constant kr", "Syntax errort:\n\tlines for kr is: 'kr 12.0'",
-                 "Syntax error:\n\t'kr #.#' end line with ';'");
+    const char* krMessage = "Syntax errort:\n\tlines for kr is: 'kr 12.0'";
+    if (!listEnded && data_.rev_max_mol > 0) fail(krMessage);
+    record.kr = readRate("kr", where + ", rate constant kr", krMessage,
+                         "Syntax error:\n\t'kr #.#' end line with ';'");
     const int n = speciesCount();
     bool inRange = record.reagent >= 0 && record.reagent < n;
     for (int p : record.products) inRange = inRange && p >= 0 && p < n;

@@ -16,8 +16,8 @@
 // thin, are never refused; their cost is the inverse of the passing fraction.
 #include <array>
 #include <cmath>
-#include <numbers>
 #include <cstring>
+#include <numbers>
 
 #include "datastore/dataFetcher.h"
 #include "datastore/errorLog.h"

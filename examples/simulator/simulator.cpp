@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -44,9 +44,6 @@ namespace tavosim {
 // it. With dSum = 0 nothing ever meets and the large-step form is used, so
 // that pairs placed within sigma still react.
 // ---------------------------------------------------------------------------
-
-namespace {
-}
 
 double rateForRadius(double radius, double dSum, double dt) {
   if (radius <= 0) return 0;

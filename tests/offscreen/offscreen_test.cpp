@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <numbers>
 #include <cstdio>
 #include <cstdlib>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -185,7 +185,8 @@ TEST(Renderer, RegionWireframesLieWhereTheRegionsAre) {
     off::Settings s;
     s.width = s.height = kSide;
     s.overlay = false;
-    s.camera = scene::Camera{static_cast<float>(std::numbers::pi / 2), static_cast<float>(std::numbers::pi / 2), 15.0f};
+    s.camera = scene::Camera{static_cast<float>(std::numbers::pi / 2),
+                             static_cast<float>(std::numbers::pi / 2), 15.0f};
     scene::RegionShape region;
     region.type = row.type;
     for (std::size_t k = 0; k < row.numbers.size(); ++k) region.params[3 + k] = row.numbers[k];

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <functional>
+#include <numbers>
 #include <set>
 #include <string>
 #include <vector>
@@ -238,7 +238,8 @@ int sphereCell(double cx, double cy, double cz, double a, double b, double x, do
   double u = (r * r * r - a * a * a) / (b * b * b - a * a * a);
   double cosPhi = r > 0 ? dz / r : 1;
   double theta = std::atan2(dy, dx);
-  return (bin4(u) * 4 + bin4((cosPhi + 1) / 2)) * 4 + bin4((theta + std::numbers::pi) / (2 * std::numbers::pi));
+  return (bin4(u) * 4 + bin4((cosPhi + 1) / 2)) * 4 +
+         bin4((theta + std::numbers::pi) / (2 * std::numbers::pi));
 }
 
 // Cell of a point in the cylindrical shell between radii a <= b, length L,
@@ -250,7 +251,8 @@ int cylinderCell(double cx, double cy, double cz, double a, double b, double L, 
   if (x < cx - L / 2 || x > cx + L / 2) return -1;
   double u = (r2 - a * a) / (b * b - a * a);
   double theta = std::atan2(dz, dy);
-  return (bin4(u) * 4 + bin4((theta + std::numbers::pi) / (2 * std::numbers::pi))) * 4 + bin4((x - cx + L / 2) / L);
+  return (bin4(u) * 4 + bin4((theta + std::numbers::pi) / (2 * std::numbers::pi))) * 4 +
+         bin4((x - cx + L / 2) / L);
 }
 
 TEST(Uniformity, Boxes) {

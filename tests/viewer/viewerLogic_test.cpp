@@ -15,7 +15,6 @@ using namespace tavo::viewer;
 using tavo::test::loadSetup;
 using tavo::test::writeFile;
 
-
 class ViewerLogic : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,7 +88,8 @@ TEST_F(ViewerLogic, NegativeRadiusLooksFromTheOppositeSide) {
 }
 
 TEST_F(ViewerLogic, ViewStaysDefinedAtThePolesAndAtDistanceZero) {
-  for (float phi : {0.0f, static_cast<float>(std::numbers::pi), static_cast<float>(2 * std::numbers::pi)})
+  for (float phi :
+       {0.0f, static_cast<float>(std::numbers::pi), static_cast<float>(2 * std::numbers::pi)})
     for (float radius : {15.0f, -3.0f, 0.0f}) {
       s.phi = phi;
       s.radius = radius;
