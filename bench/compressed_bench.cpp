@@ -5,8 +5,9 @@
 //   RandomFrame/*  a random frame of the plain movie, of the gzip one (at
 //                  most one checkpoint span inflated) and of the .zst one
 //   LargeFrame/*   a 10^6-molecule frame: the one-thread parse through the
-//                  read window, against Movie::read (fetched and parsed in
-//                  two halves at once)
+//                  read window (numbers read byte-wise and 16 bytes at a
+//                  time), against Movie::read (fetched and parsed in two
+//                  halves at once)
 //   Compress/*     tavo compress's writer at a few levels: speed, and the
 //                  text's size over the compressed size (counter "ratio")
 // The movies are written to a temporary folder and removed at the end.
@@ -159,6 +160,7 @@ class Rows final : public tavo::detail::FrameSink {
 
 void LargeFrameOneThread(benchmark::State& state) {
   needLarge();
+  const bool wideBefore = tavo::detail::useWideNumbers(state.range(0) != 0);
   const tavo::Movie movie(files.largeSetup, files.large);
   const int fd = ::open(files.large.c_str(), O_RDONLY);
   std::vector<char> window;
@@ -173,8 +175,11 @@ void LargeFrameOneThread(benchmark::State& state) {
     tavo::detail::readFrame(in, slots, rows);
   }
   ::close(fd);
+  tavo::detail::useWideNumbers(wideBefore);
 }
-BENCHMARK(LargeFrameOneThread)->Unit(benchmark::kMillisecond);
+// wide:0 is the byte-wise number reading, the parse as it was before the
+// 16-byte one.
+BENCHMARK(LargeFrameOneThread)->ArgName("wide")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void LargeFrameRead(benchmark::State& state) {
   needLarge();

@@ -13,6 +13,7 @@
 #include <immintrin.h>
 #endif
 
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -95,7 +96,98 @@ __attribute__((target("avx2"))) char* lineEndOrSWide(char* p, char* end) {
 }
 #endif
 
-char* writerForm(char* s, const char* end, bool negative, double& out);
+// The writer's own form "d.ddddddE+dd" (sign already taken, two exponent
+// digits, white space after it), read at fixed offsets. Seven digits and a
+// power of ten up to 1e22 are exact doubles, so the one division or
+// multiplication rounds exactly as strtod does.
+//
+// The digits are read as one word, "d.dddddd" with the point replaced by
+// '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 + dddddd
+// follows. Returns the end of the number, or null (nothing stored) when the
+// text is not in this form.
+inline char* writerForm(char* s, const char* end, bool negative, double& out) {
+  if (end - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
+  if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
+  char digits[8];
+  std::memcpy(digits, s, 8);
+  digits[1] = '0';
+  long withPoint = eightDigits(digits);
+  if (withPoint < 0) return nullptr;
+  long mantissa = withPoint - 9000000L * (s[0] - '0');
+  int exponent = (s[10] - '0') * 10 + (s[11] - '0');
+  int scale = (s[9] == '-' ? -exponent : exponent) - 6;
+  if (scale < -22 || scale > 22) return nullptr;
+  double v = static_cast<double>(mantissa);
+  v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
+  out = withSign(v, negative);
+  return s + 12;
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define TAVO_WIDE_FORM 1
+// The same form read as one 16-byte vector: each byte checked against its
+// place (digit, '.', 'E', exponent sign, blank), the seven mantissa digits
+// and the two exponent digits gathered and combined pairwise in four
+// multiply-adds. Null where the scalar form must decide: any other text, or
+// a blank other than ' ' after the number. s[13..15] are read but not
+// looked at (the window has padding past its end).
+__attribute__((target("ssse3"))) inline char* writerFormWide(char* s, const char* end,
+                                                             bool negative, double& out) {
+  if (end - s < 13) return nullptr;
+  const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const __m128i t = _mm_sub_epi8(x, _mm_set1_epi8('0'));
+  const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(t, _mm_set1_epi8(9)), t);
+  const __m128i marks =
+      _mm_cmpeq_epi8(x, _mm_setr_epi8(0, '.', 0, 0, 0, 0, 0, 0, 'E', '-', 0, 0, ' ', 0, 0, 0));
+  const __m128i plus = _mm_cmpeq_epi8(x, _mm_set1_epi8('+'));
+  const unsigned digitLanes = static_cast<unsigned>(_mm_movemask_epi8(digit));
+  const unsigned markLanes = static_cast<unsigned>(_mm_movemask_epi8(marks));
+  const unsigned plusLanes = static_cast<unsigned>(_mm_movemask_epi8(plus));
+  // Digits at 0, 2-7, 10 and 11; '.', 'E', '-' and ' ' at 1, 8, 9 and 12; or '+' at 9.
+  if (((digitLanes & 0x0CFDu) | (markLanes & 0x1302u) | (plusLanes & 0x0200u)) != 0x1FFFu)
+    return nullptr;
+  // [0 d0 d2 .. d7] and [0 0 0 0 0 0 d10 d11]: the mantissa and the exponent.
+  const __m128i d = _mm_shuffle_epi8(
+      t, _mm_setr_epi8(-128, 0, 2, 3, 4, 5, 6, 7, -128, -128, -128, -128, -128, -128, 10, 11));
+  const __m128i pairs = _mm_maddubs_epi16(d, _mm_set1_epi16(0x010A));       // 10, 1 per byte pair
+  const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(0x00010064));  // 100, 1
+  const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours),
+                                        _mm_set1_epi32(0x00012710));  // 10000, 1
+  const int mantissa = _mm_cvtsi128_si32(eights);
+  const int exponent = _mm_cvtsi128_si32(_mm_srli_si128(eights, 4));
+  const int scale = ((markLanes & 0x0200u) != 0 ? -exponent : exponent) - 6;
+  if (scale < -22 || scale > 22) return nullptr;
+  double v = static_cast<double>(mantissa);
+  v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
+  out = withSign(v, negative);
+  return s + 12;
+}
+#endif
+
+// The writer's form by the widest way the build has; `kWide` only where the
+// caller is compiled for it.
+template <bool kWide>
+[[gnu::always_inline]] inline char* writerFormAny(char* s, const char* end, bool negative,
+                                                  double& out) {
+#ifdef TAVO_WIDE_FORM
+  if constexpr (kWide) {
+    if (char* next = writerFormWide(s, end, negative, out)) return next;
+  }
+#endif
+  return writerForm(s, end, negative, out);
+}
+
+// Whether the wide form is used: where the processor runs it, unless
+// turned off.
+std::atomic<bool>& wideForm() {
+#ifdef TAVO_WIDE_FORM
+  static std::atomic<bool> on{__builtin_cpu_supports("ssse3") != 0};
+#else
+  static std::atomic<bool> on{false};
+#endif
+  return on;
+}
+bool haveWideForm() { return wideForm().load(std::memory_order_relaxed); }
 
 const char* axisName(int axis) {
   static const char* const kAxis[] = {"x", "y", "z"};
@@ -147,6 +239,15 @@ std::string readerMessage(const FrameFaultInfo& f) {
 }  // namespace
 
 std::size_t movieReadBytes() { return kReadBytes; }
+
+bool useWideNumbers(bool on) {
+#ifdef TAVO_WIDE_FORM
+  on = on && __builtin_cpu_supports("ssse3");
+#else
+  on = false;
+#endif
+  return wideForm().exchange(on);
+}
 
 // ---------------------------------------------------------------------------
 // Faults
@@ -361,6 +462,47 @@ Scan MovieInput::readReal(double& out) {
   return Scan::ok;
 }
 
+namespace {
+
+// The loop of readWriterRun from p, molecule i, axis a on. Returns where it
+// stopped (the token it could not take), with i and a naming it, or null
+// when all were taken; `done` is then the end of the last number.
+template <bool kWide>
+[[gnu::always_inline]] inline char* writerRunLoop(char* p, char* end, const char* limit,
+                                                  double* out, int n, int& i, int& a, char*& done) {
+  for (; i < n; ++i, a = 0) {
+    double* row = out + 3 * static_cast<std::size_t>(i);
+    for (; a < 3; ++a) {
+      while (p < end && isSpace(*p)) ++p;
+      if (p >= limit) return p;
+      // At p == end this reads the window's padding; the form check then
+      // fails on the length.
+      bool negative = false;
+      char* s = afterSign(p, negative);
+      char* next = writerFormAny<kWide>(s, end, negative, row[a]);
+      if (next == nullptr) return p;
+      done = next;
+      p = next + 1;  // the blank after it is checked already
+    }
+  }
+  return nullptr;
+}
+
+char* writerRunNarrow(char* p, char* end, const char* limit, double* out, int n, int& i, int& a,
+                      char*& done) {
+  return writerRunLoop<false>(p, end, limit, out, n, i, a, done);
+}
+
+#ifdef TAVO_WIDE_FORM
+__attribute__((target("ssse3"))) char* writerRunWide(char* p, char* end, const char* limit,
+                                                     double* out, int n, int& i, int& a,
+                                                     char*& done) {
+  return writerRunLoop<true>(p, end, limit, out, n, i, a, done);
+}
+#endif
+
+}  // namespace
+
 // Reads coordinates of molecules [k, n) into out, from axis `axis` of
 // molecule k on, for as long as they are in the writer's form and whole in
 // the window. It stops at the first one it cannot take (another form, the
@@ -368,38 +510,24 @@ Scan MovieInput::readReal(double& out) {
 // reads that one with readReal(), which also refills the window, and calls
 // again.
 void MovieInput::readWriterRun(double* out, int n, int& k, int& axis, std::int64_t limitAt) {
-  char* p = p_;
-  char* done = p_;  // end of the last number taken
-  int i = k, a = axis;
   // The limit as a place in the window (past its end when beyond it).
   const std::int64_t windowAt = next_ - (end_ - base_);
   const char* limit = limitAt < 0 || limitAt - windowAt > end_ - base_ ? end_ + 1
                       : limitAt <= windowAt                            ? base_
                                             : base_ + (limitAt - windowAt);
-  for (; i < n; ++i, a = 0) {
-    double* row = out + 3 * static_cast<std::size_t>(i);
-    for (; a < 3; ++a) {
-      while (p < end_ && isSpace(*p)) ++p;
-      if (p >= limit) {
-        p_ = p;
-        k = i;
-        axis = a;
-        return;
-      }
-      // At p == end_ this reads the window's padding; the form check then
-      // fails on the length.
-      bool negative = false;
-      char* s = afterSign(p, negative);
-      char* next = readWriterForm(s, negative, row[a]);
-      if (next == nullptr) {
-        p_ = p;
-        k = i;
-        axis = a;
-        return;
-      }
-      done = next;
-      p = next + 1;  // the blank after it is checked already
-    }
+  int i = k, a = axis;
+  char* done = p_;
+#ifdef TAVO_WIDE_FORM
+  char* stop = haveWideForm() ? writerRunWide(p_, end_, limit, out, n, i, a, done)
+                              : writerRunNarrow(p_, end_, limit, out, n, i, a, done);
+#else
+  char* stop = writerRunNarrow(p_, end_, limit, out, n, i, a, done);
+#endif
+  if (stop != nullptr) {
+    p_ = stop;
+    k = i;
+    axis = a;
+    return;
   }
   p_ = done;  // the frame's end is right after its last number, as with fscanf
   k = n;
@@ -492,37 +620,6 @@ std::size_t MovieInput::fetch(std::int64_t at, char* out, std::size_t n) const {
 }
 
 bool MovieInput::endsToken(const char* q) const { return q < end_ ? isSpace(*q) : eof_; }
-
-// The writer's own form "d.ddddddE+dd" (sign already taken, two exponent
-// digits, white space after it), read at fixed offsets. Seven digits and a
-// power of ten up to 1e22 are exact doubles, so the one division or
-// multiplication rounds exactly as strtod does.
-//
-// The digits are read as one word, "d.dddddd" with the point replaced by
-// '0': its value is d*10^7 + dddddd, from which the mantissa d*10^6 + dddddd
-// follows. Returns the end of the number, or null (nothing stored) when the
-// text is not in this form.
-namespace {
-
-inline char* writerForm(char* s, const char* end, bool negative, double& out) {
-  if (end - s < 13 || s[1] != '.' || s[8] != 'E' || !isSpace(s[12])) return nullptr;
-  if ((s[9] != '-' && s[9] != '+') || !isDigit(s[10]) || !isDigit(s[11])) return nullptr;
-  char digits[8];
-  std::memcpy(digits, s, 8);
-  digits[1] = '0';
-  long withPoint = eightDigits(digits);
-  if (withPoint < 0) return nullptr;
-  long mantissa = withPoint - 9000000L * (s[0] - '0');
-  int exponent = (s[10] - '0') * 10 + (s[11] - '0');
-  int scale = (s[9] == '-' ? -exponent : exponent) - 6;
-  if (scale < -22 || scale > 22) return nullptr;
-  double v = static_cast<double>(mantissa);
-  v = scale < 0 ? v / kExactPow10[-scale] : v * kExactPow10[scale];
-  out = withSign(v, negative);
-  return s + 12;
-}
-
-}  // namespace
 
 inline char* MovieInput::readWriterForm(char* s, bool negative, double& out) const {
   return writerForm(s, end_, negative, out);
@@ -796,6 +893,77 @@ int readFrame(MovieInput& in, std::span<const int> slots, FrameSink& sink, Frame
   return step;
 }
 
+namespace {
+
+// One window of readWriterBackwards: [base, wend) holds the text from byte
+// `lo`, and its tokens below `e` are read, highest first. Returns the end of
+// the part not parsed yet; `finished` when reading ends here.
+template <bool kWide>
+[[gnu::always_inline]] inline char* backwardsWindow(char* base, char* wend, char* e,
+                                                    std::int64_t lo, std::int64_t from,
+                                                    std::int64_t end, double* out,
+                                                    std::size_t count, std::size_t& got,
+                                                    std::int64_t* lowest, std::int64_t* highestEnd,
+                                                    bool& finished) {
+  // Kept in registers in the loop, stored on the way out.
+  std::size_t k = got;
+  char* lowestAt = nullptr;  // the start of the lowest token read in this window
+  auto leave = [&](char* at, bool last) {
+    if (lowestAt != nullptr) *lowest = lo + (lowestAt - base);
+    got = k;
+    finished = last;
+    return at;
+  };
+  if (k == 0) {
+    // The highest token's end, once it is read.
+    char* q = e;
+    while (q > base && isSpace(q[-1])) --q;
+    *highestEnd = lo + (q - base);
+  }
+  const char* const fromAt = from - lo <= 0 ? base : base + (from - lo);
+  double* row = out + count;  // row[-1 - k] is the next coordinate
+  for (;;) {
+    char* q = e;
+    while (q > base && isSpace(q[-1])) --q;
+    // A whole token and the blank before it must be in the window.
+    if (q - base < 15 || q == wend) return leave(e, false);
+    // The sign, without a branch: it is as random as the position.
+    char* digits = q - 12;
+    const bool negative = digits[-1] == '-';
+    char* s = digits - (static_cast<int>(negative) | static_cast<int>(digits[-1] == '+'));
+    if (s < fromAt || !isSpace(s[-1])) {
+      if (k == 0) *lowest = end;
+      return leave(e, true);
+    }
+    if (writerFormAny<kWide>(digits, wend, negative, row[-1 - static_cast<std::ptrdiff_t>(k)]) != q)
+      return leave(e, true);
+    lowestAt = s;
+    if (++k == count) return leave(s, true);
+    e = s;
+  }
+}
+
+char* backwardsNarrow(char* base, char* wend, char* e, std::int64_t lo, std::int64_t from,
+                      std::int64_t end, double* out, std::size_t count, std::size_t& got,
+                      std::int64_t* lowest, std::int64_t* highestEnd, bool& finished) {
+  return backwardsWindow<false>(base, wend, e, lo, from, end, out, count, got, lowest, highestEnd,
+                                finished);
+}
+
+#ifdef TAVO_WIDE_FORM
+__attribute__((target("ssse3"))) char* backwardsWide(char* base, char* wend, char* e,
+                                                     std::int64_t lo, std::int64_t from,
+                                                     std::int64_t end, double* out,
+                                                     std::size_t count, std::size_t& got,
+                                                     std::int64_t* lowest, std::int64_t* highestEnd,
+                                                     bool& finished) {
+  return backwardsWindow<true>(base, wend, e, lo, from, end, out, count, got, lowest, highestEnd,
+                               finished);
+}
+#endif
+
+}  // namespace
+
 // Reads windows of the text backwards; in each, tokens from the end: white
 // space, then a number of the writer's form ending there ("d.ddddddE+dd",
 // maybe signed), with white space before it.
@@ -822,30 +990,17 @@ std::size_t readWriterBackwards(formats::ByteSource& source, std::int64_t end, s
     char* base = window.data();
     char* wend = base + n;
     std::memset(wend, 0, kPad);
-    char* e = wend;  // end of the part not parsed yet
-    for (;;) {
-      char* q = e;
-      while (q > base && isSpace(q[-1])) --q;
-      // A whole token and the blank before it must be in the window.
-      if (q - base < 15 || q == wend) break;
-      // The sign, without a branch: it is as random as the position.
-      char* digits = q - 12;
-      const bool negative = digits[-1] == '-';
-      char* s = digits - (static_cast<int>(negative) | static_cast<int>(digits[-1] == '+'));
-      const std::int64_t at = lo + (s - base);
-      if (at < from || !isSpace(s[-1])) {
-        *lowest = got > 0 ? *lowest : end;
-        return got;
-      }
-      double v = 0;
-      if (writerForm(digits, wend, negative, v) != q) return got;
-      if (got == 0) *highestEnd = lo + (q - base);
-      out[count - 1 - got] = v;
-      *lowest = at;
-      if (++got == count) return got;
-      e = s;
-    }
-    if (e == wend || lo == 0) break;
+    bool finished = false;
+#ifdef TAVO_WIDE_FORM
+    char* e = haveWideForm() ? backwardsWide(base, wend, wend, lo, from, end, out, count, got,
+                                             lowest, highestEnd, finished)
+                             : backwardsNarrow(base, wend, wend, lo, from, end, out, count, got,
+                                               lowest, highestEnd, finished);
+#else
+    char* e = backwardsNarrow(base, wend, wend, lo, from, end, out, count, got, lowest, highestEnd,
+                              finished);
+#endif
+    if (finished || e == wend || lo == 0) break;
     hi = lo + (e - base);  // the blank below the lowest token ends the next window
   }
   return got;

@@ -52,6 +52,11 @@ constexpr std::size_t kMaxNumberText = 1024;  // longest number text accepted
 // every refill path with short inputs).
 std::size_t movieReadBytes();
 
+// Whether coordinates in the writer's form are read 16 bytes at a time
+// (where the processor can); turning it off gives the byte-wise reading,
+// for tests and benchmarks that compare the two. Returns the setting before.
+bool useWideNumbers(bool on);
+
 // ---------------------------------------------------------------------------
 // Faults
 // ---------------------------------------------------------------------------

@@ -212,67 +212,78 @@ TEST(MovieReader, EveryCoordinateEqualsStrtod) {
 // nearly have that form must either be read as strtod reads them or be
 // refused, and numbers cut by the end of the read window must come out whole.
 TEST(MovieReader, WriterFormNearMissesAndWindowEdges) {
-  // clang-format off
-  const char* numbers[] = {"1.0000000E-07", "1.000000E-7", "1.000000E-100", "1.000000e-07",
-      "-9.999999E+22", "9.999999E+29", "1.000000E-16", "-1.000000E-17", "+1.000000E+00",
-      "-0.000000E+00", "0.000000E-99", "9.999999E-07", "1.000000E+07"};
-  const char* notNumbers[] = {"1.0/0000E-07", "1.00000:E-07", ":.000000E-07", "1.00a000E-07", "1.000000E-0x",
-      "1.000000E*07", "1.000000F-07", "1.000000E-07x", "--1.000000E-07", "1.0000\xb1" "0E-07"};
-  // clang-format on
-  const int n = static_cast<int>(std::size(numbers));
-  loadSetup(setupWith(1, "specie A 0 1.0 1.0e-9 1.0e-10 120000 0 0\n"));
-  std::string frame = "step 1 specie 0 alive 5\n";
-  for (int i = 0; i < 15; ++i) frame += std::string(numbers[i % n]) + " ";
-  writeFile("m.Tavomovie", frame);
-  long long pos = 0;
-  readMovie_fromFile("m.Tavomovie", &pos);
-  for (int i = 0; i < 15; ++i) {
-    double got = positionOf(0, i / 3)[static_cast<std::size_t>(i % 3)];
-    EXPECT_TRUE(sameBits(got, std::strtod(numbers[i % n], nullptr))) << numbers[i % n];
-  }
-  for (const char* bad : notNumbers) {
-    std::string text = bad;
-    // Bytes outside printable ASCII are shown as '?' in the message.
-    std::string found = text.find('\xb1') == std::string::npos ? text : "1.0000?0E-07";
-    EXPECT_EQ(fatalMessage([&] {
-                writeFile("m.Tavomovie", "step 3 specie 0 alive 1\n1.000000E-07 " + text + " 0\n");
-                long long p = 0;
-                readMovie_fromFile("m.Tavomovie", &p);
-              }),
-              "movie format incorrect: coordinate y of molecule 0 of specie 0 in the frame of "
-              "step 3 is not a number (found '" +
-                  found + "')");
-  }
-
-  // About 4 MB of writer-form numbers, signed or not, with runs of extra
-  // white space, so that the read window ends inside numbers and blanks at
-  // many different offsets.
-  const int molecules = 120000;
-  std::mt19937_64 rng(2024);
-  std::vector<std::string> texts;
-  frame = "step 7 specie 0 alive " + std::to_string(molecules) + "\n";
-  char buf[64];
-  for (int i = 0; i < 3 * molecules; ++i) {
-    double v =
-        std::ldexp(static_cast<double>(rng() % 10000000) - 5e6, -static_cast<int>(rng() % 60));
-    std::snprintf(buf, sizeof buf, "%E", v);
-    texts.push_back(buf);
-    frame += texts.back();
-    frame += rng() % 7 == 0 ? std::string(1 + rng() % 5, rng() % 2 ? ' ' : '\n') : " ";
-  }
-  writeFile("m.Tavomovie", frame);
-  pos = 0;
-  readMovie_fromFile("m.Tavomovie", &pos);
-  EXPECT_EQ(alivePopulation(0), molecules);
-  for (int i = 0; i < molecules; ++i) {
-    std::vector<double> p = positionOf(0, i);
-    for (int a = 0; a < 3; ++a) {
-      const std::string& t = texts[static_cast<std::size_t>(3 * i + a)];
-      ASSERT_TRUE(sameBits(p[static_cast<std::size_t>(a)], std::strtod(t.c_str(), nullptr))) << i;
+  // Both ways of reading the writer's form: 16 bytes at a time (where the
+  // processor can) and byte-wise.
+  for (bool wide : {true, false}) {
+    SCOPED_TRACE(wide ? "16 bytes at a time" : "byte-wise");
+    struct Restore {
+      bool before;
+      ~Restore() { tavo::detail::useWideNumbers(before); }
+    } restore{tavo::detail::useWideNumbers(wide)};
+    // clang-format off
+    const char* numbers[] = {"1.0000000E-07", "1.000000E-7", "1.000000E-100", "1.000000e-07",
+        "-9.999999E+22", "9.999999E+29", "1.000000E-16", "-1.000000E-17", "+1.000000E+00",
+        "-0.000000E+00", "0.000000E-99", "9.999999E-07", "1.000000E+07"};
+    const char* notNumbers[] = {"1.0/0000E-07", "1.00000:E-07", ":.000000E-07", "1.00a000E-07", "1.000000E-0x",
+        "1.000000E*07", "1.000000F-07", "1.000000E-07x", "--1.000000E-07", "1.0000\xb1" "0E-07",
+        "1,000000E-07", "1.000000E-:7", "1.000000E-7:"};
+    // clang-format on
+    const int n = static_cast<int>(std::size(numbers));
+    loadSetup(setupWith(1, "specie A 0 1.0 1.0e-9 1.0e-10 120000 0 0\n"));
+    std::string frame = "step 1 specie 0 alive 5\n";
+    for (int i = 0; i < 15; ++i) frame += std::string(numbers[i % n]) + " ";
+    writeFile("m.Tavomovie", frame);
+    long long pos = 0;
+    readMovie_fromFile("m.Tavomovie", &pos);
+    for (int i = 0; i < 15; ++i) {
+      double got = positionOf(0, i / 3)[static_cast<std::size_t>(i % 3)];
+      EXPECT_TRUE(sameBits(got, std::strtod(numbers[i % n], nullptr))) << numbers[i % n];
     }
+    for (const char* bad : notNumbers) {
+      std::string text = bad;
+      // Bytes outside printable ASCII are shown as '?' in the message.
+      std::string found = text.find('\xb1') == std::string::npos ? text : "1.0000?0E-07";
+      EXPECT_EQ(fatalMessage([&] {
+                  writeFile("m.Tavomovie",
+                            "step 3 specie 0 alive 1\n1.000000E-07 " + text + " 0\n");
+                  long long p = 0;
+                  readMovie_fromFile("m.Tavomovie", &p);
+                }),
+                "movie format incorrect: coordinate y of molecule 0 of specie 0 in the frame of "
+                "step 3 is not a number (found '" +
+                    found + "')");
+    }
+
+    // About 4 MB of writer-form numbers, signed or not, with runs of extra
+    // white space, so that the read window ends inside numbers and blanks at
+    // many different offsets.
+    const int molecules = 120000;
+    std::mt19937_64 rng(2024);
+    std::vector<std::string> texts;
+    frame = "step 7 specie 0 alive " + std::to_string(molecules) + "\n";
+    char buf[64];
+    for (int i = 0; i < 3 * molecules; ++i) {
+      double v =
+          std::ldexp(static_cast<double>(rng() % 10000000) - 5e6, -static_cast<int>(rng() % 60));
+      std::snprintf(buf, sizeof buf, "%E", v);
+      texts.push_back(buf);
+      frame += texts.back();
+      frame += rng() % 7 == 0 ? std::string(1 + rng() % 5, " \n\t\r"[rng() % 4]) : " ";
+    }
+    writeFile("m.Tavomovie", frame);
+    pos = 0;
+    readMovie_fromFile("m.Tavomovie", &pos);
+    EXPECT_EQ(alivePopulation(0), molecules);
+    for (int i = 0; i < molecules; ++i) {
+      std::vector<double> p = positionOf(0, i);
+      for (int a = 0; a < 3; ++a) {
+        const std::string& t = texts[static_cast<std::size_t>(3 * i + a)];
+        ASSERT_TRUE(sameBits(p[static_cast<std::size_t>(a)], std::strtod(t.c_str(), nullptr))) << i;
+      }
+    }
+    // The frame ends right after its last number, as fscanf leaves it.
+    EXPECT_EQ(static_cast<std::size_t>(pos), frame.find_last_not_of(" \n") + 1);
   }
-  // The frame ends right after its last number, as fscanf leaves it.
-  EXPECT_EQ(static_cast<std::size_t>(pos), frame.find_last_not_of(" \n") + 1);
 }
 
 TEST(MovieReader, FrameStructureChecks) {
