@@ -177,14 +177,17 @@ template <bool kWide>
   return writerForm(s, end, negative, out);
 }
 
-// Whether the wide form is used: where the processor runs it, unless
-// turned off.
-std::atomic<bool>& wideForm() {
+// Whether the processor runs the wide form, and whether it is used: where
+// the processor runs it, unless turned off.
+bool processorHasWideForm() {
 #ifdef TAVO_WIDE_FORM
-  static std::atomic<bool> on{__builtin_cpu_supports("ssse3") != 0};
+  return __builtin_cpu_supports("ssse3") != 0;
 #else
-  static std::atomic<bool> on{false};
+  return false;
 #endif
+}
+std::atomic<bool>& wideForm() {
+  static std::atomic<bool> on{processorHasWideForm()};
   return on;
 }
 bool haveWideForm() { return wideForm().load(std::memory_order_relaxed); }
@@ -240,14 +243,7 @@ std::string readerMessage(const FrameFaultInfo& f) {
 
 std::size_t movieReadBytes() { return kReadBytes; }
 
-bool useWideNumbers(bool on) {
-#ifdef TAVO_WIDE_FORM
-  on = on && __builtin_cpu_supports("ssse3");
-#else
-  on = false;
-#endif
-  return wideForm().exchange(on);
-}
+bool useWideNumbers(bool on) { return wideForm().exchange(on && processorHasWideForm()); }
 
 // ---------------------------------------------------------------------------
 // Faults
